@@ -1,0 +1,169 @@
+#include "frame/Log.h"
+
+#include <shlwapi.h>
+
+#include <cstdarg>
+#include <cwchar>
+#include <memory>
+#include <vector>
+
+namespace {
+
+const wchar_t kFormattingError[] = L"Error during formatting.";
+const wchar_t kLogFolderSuffix[] = L"\\Temp\\NorvaleLogs";
+const wchar_t kLogFileName[] = L"\\LYNInstLogs_";
+const wchar_t kProductVersion[] = L"4.9.0";
+
+// Shared by every FormatToLogCallback call: one custom action at a time.
+wchar_t g_callbackBuffer[1024];
+
+std::wstring SystemRoot() {
+  wchar_t expanded[MAX_PATH] = {};
+  ExpandEnvironmentStringsW(L"%systemroot%", expanded, MAX_PATH);
+  return expanded;
+}
+
+std::wstring FormatTextV(const wchar_t* format, va_list args) {
+  va_list measureArgs;
+  va_copy(measureArgs, args);
+  const int needed = _vscwprintf(format, measureArgs) + 1;
+  va_end(measureArgs);
+  if (needed <= 0) return kFormattingError;
+
+  std::unique_ptr<wchar_t[]> buffer(new wchar_t[needed]);
+  va_list formatArgs;
+  va_copy(formatArgs, args);
+  const int written = _vsnwprintf(buffer.get(), needed, format, formatArgs);
+  va_end(formatArgs);
+  if (written < 0) return kFormattingError;
+  return std::wstring(buffer.get(), written);
+}
+
+void AppendToFile(const std::wstring& path, const std::string& bytes) {
+  // No sharing restriction: another process holding the log open must not keep a line out.
+  HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
+}  // namespace
+
+void MsiLogInfo(MSIHANDLE hInstall, const wchar_t* text) {
+  if (hInstall == 0) return;
+  PMSIHANDLE record = MsiCreateRecord(3);
+  if (record == 0) return;
+  MsiRecordSetStringW(record, 0, text);
+  MsiRecordSetInteger(record, 1, 1000);
+  MsiProcessMessage(hInstall, INSTALLMESSAGE_INFO, record);
+}
+
+namespace logdetail {
+
+std::wstring LogFolderPath() { return SystemRoot() + kLogFolderSuffix; }
+
+std::wstring LogFilePath() { return LogFolderPath() + kLogFileName + kProductVersion + L".txt"; }
+
+std::wstring FormatText(const wchar_t* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::wstring text = FormatTextV(format, args);
+  va_end(args);
+  return text;
+}
+
+std::wstring FormatLogPrefix(const SYSTEMTIME& t) {
+  return FormatText(L"[%d-%d-%d] %d:%d:%d:%d - ", t.wDay, t.wMonth, t.wYear, t.wHour, t.wMinute, t.wSecond,
+                    t.wMilliseconds);
+}
+
+std::string NarrowForLog(const std::wstring& text) {
+  std::string bytes;
+  bytes.reserve(text.size() + 8);
+  for (wchar_t c : text) {
+    if (c == L'\n') {
+      bytes += "\r\n";  // the log is a text-mode file
+    } else {
+      bytes += (c < 0x80) ? static_cast<char>(c) : '?';
+    }
+  }
+  return bytes;
+}
+
+void WriteLine(bool& folderChecked, const std::wstring& message) {
+  const std::wstring folder = LogFolderPath();
+  const std::wstring file = LogFilePath();
+  if (!folderChecked) {
+    if (!PathFileExistsW(folder.c_str())) CreateDirectoryTree(folder);
+    folderChecked = true;
+  }
+  if (!PathFileExistsW(folder.c_str())) return;
+
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  AppendToFile(file, NarrowForLog(FormatLogPrefix(now) + message + L"\n"));
+}
+
+}  // namespace logdetail
+
+void InstallLog(const wchar_t* message, const char* narrowText) {
+  static bool folderChecked = false;
+  try {
+    std::wstring wide;
+    for (const char* p = narrowText ? narrowText : ""; *p; ++p) wide += static_cast<wchar_t>(static_cast<unsigned char>(*p));
+    logdetail::WriteLine(folderChecked, logdetail::FormatText(message, wide.c_str()));
+  } catch (...) {
+  }
+}
+
+int CreateDirectoryTree(std::wstring path) {
+  if (path.empty()) return 0;
+  if (PathFileExistsW(path.c_str())) return 1;
+
+  wchar_t levels[MAX_PATH] = {};
+  std::vector<wchar_t> work(path.begin(), path.end());
+  work.push_back(L'\0');
+  wchar_t* context = nullptr;
+  wchar_t* piece = wcstok_s(work.data(), L"\\", &context);
+  size_t length = 0;
+  auto append = [&](const wchar_t* text) {
+    const size_t add = wcslen(text) + 1;
+    if (length + add >= MAX_PATH) return false;  // callers keep their paths well below this
+    wcscat(levels, text);
+    wcscat(levels, L"\\");
+    length += add;
+    return true;
+  };
+  if (piece == nullptr || !append(piece)) return 0;
+
+  while (piece != nullptr) {
+    HANDLE dir = CreateFileW(levels, 0, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (dir == INVALID_HANDLE_VALUE) {
+      if (!CreateDirectoryW(levels, nullptr)) return 0;
+    } else {
+      CloseHandle(dir);
+    }
+    piece = wcstok_s(nullptr, L"\\", &context);
+    if (piece != nullptr && !append(piece)) return 0;
+  }
+  return 1;
+}
+
+void FormatToLogCallback(LogCallback callback, bool isError, const wchar_t* format, ...) {
+  if (callback == nullptr || format == nullptr) return;
+  const size_t capacity = sizeof(g_callbackBuffer) / sizeof(g_callbackBuffer[0]);
+  va_list args;
+  va_start(args, format);
+  // Fails when the whole text needs more than 1023 characters.
+  const int written = _vsnwprintf(g_callbackBuffer, capacity - 1, format, args);
+  va_end(args);
+  g_callbackBuffer[capacity - 1] = L'\0';
+  if (written >= 0) {
+    callback(g_callbackBuffer, isError);
+  } else {
+    callback(L"Error formatting the following log message", true);
+    callback(format, true);
+  }
+}

@@ -1,0 +1,3 @@
+#include "frame/Module.h"
+
+HMODULE g_hInstallHelperModule = nullptr;

@@ -1,0 +1,265 @@
+#include "support/TestSupport.h"
+
+#include <msiquery.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <regex>
+
+namespace testsupport {
+
+std::string Narrow(const std::wstring& text) {
+  std::string out;
+  for (wchar_t c : text) out += (c < 0x80) ? static_cast<char>(c) : '?';
+  return out;
+}
+
+std::wstring Widen(const std::string& text) {
+  std::wstring out;
+  for (char c : text) out += static_cast<wchar_t>(static_cast<unsigned char>(c));
+  return out;
+}
+
+std::wstring LogFolder() {
+  wchar_t root[MAX_PATH] = {};
+  ExpandEnvironmentStringsW(L"%systemroot%", root, MAX_PATH);
+  return std::wstring(root) + L"\\Temp\\NorvaleLogs";
+}
+
+std::wstring LogFile() { return LogFolder() + L"\\LYNInstLogs_4.9.0.txt"; }
+
+std::string ReadFileBytes(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::string();
+  std::string bytes;
+  char buffer[65536];
+  DWORD read = 0;
+  while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) bytes.append(buffer, read);
+  CloseHandle(file);
+  return bytes;
+}
+
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(file);
+  return ok && written == bytes.size();
+}
+
+bool PathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool RemoveTree(const std::wstring& path) {
+  if (!PathExists(path)) return true;
+  std::wstring from = path;
+  from.push_back(L'\0');
+  SHFILEOPSTRUCTW op = {};
+  op.wFunc = FO_DELETE;
+  op.pFrom = from.c_str();
+  op.fFlags = FOF_NO_UI;
+  SHFileOperationW(&op);
+  return !PathExists(path);
+}
+
+namespace {
+long long FileSize(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+const std::regex kPrefix(R"(^\[\d{1,2}-\d{1,2}-\d{4}\] \d{1,2}:\d{1,2}:\d{1,2}:\d{1,3} - )");
+}  // namespace
+
+LogCapture::LogCapture() : m_start(FileSize(LogFile())) {}
+
+std::string LogCapture::Raw() const {
+  std::string all = ReadFileBytes(LogFile());
+  if (static_cast<long long>(all.size()) < m_start) return all;  // the log was replaced meanwhile
+  return all.substr(static_cast<size_t>(m_start));
+}
+
+std::vector<std::string> LogCapture::Lines() const {
+  std::vector<std::string> lines;
+  std::string raw = Raw();
+  size_t pos = 0;
+  while (pos < raw.size()) {
+    size_t end = raw.find("\r\n", pos);
+    std::string line = raw.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+    lines.push_back(std::regex_replace(line, kPrefix, "", std::regex_constants::format_first_only));
+    if (end == std::string::npos) break;
+    pos = end + 2;
+  }
+  return lines;
+}
+
+std::vector<std::string> LogCapture::Messages() const {
+  std::vector<std::string> messages;
+  std::string raw = Raw();
+  size_t pos = 0;
+  while (pos < raw.size()) {
+    size_t end = raw.find("\r\n", pos);
+    std::string line = raw.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+    std::smatch match;
+    if (std::regex_search(line, match, kPrefix)) messages.push_back(line.substr(match.length(0)));
+    if (end == std::string::npos) break;
+    pos = end + 2;
+  }
+  return messages;
+}
+
+std::wstring BuildDir() { return IH_BUILD_DIR; }
+std::wstring TinyMsiPath() { return IH_TINY_MSI; }
+
+MsiTestSession::MsiTestSession() {
+  MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+  MsiSetExternalUIRecord(&MsiTestSession::Handler, INSTALLLOGMODE_INFO, this, &m_previous);
+  if (MsiOpenPackageW(TinyMsiPath().c_str(), &m_handle) != ERROR_SUCCESS) m_handle = 0;
+  m_records.clear();  // what the engine said while opening the package
+}
+
+MsiTestSession::~MsiTestSession() {
+  if (m_handle != 0) MsiCloseHandle(m_handle);
+  MsiSetExternalUIRecord(m_previous, 0, nullptr, nullptr);
+}
+
+int WINAPI MsiTestSession::Handler(LPVOID context, UINT type, MSIHANDLE record) {
+  auto* self = static_cast<MsiTestSession*>(context);
+  if ((type & 0xFF000000) != INSTALLMESSAGE_INFO || record == 0) return 0;
+  wchar_t text[4096] = {};
+  DWORD size = 4096;
+  MsiRecordGetStringW(record, 0, text, &size);
+  self->m_records.push_back({text, MsiRecordGetInteger(record, 1)});
+  return 1;
+}
+
+ScopedRegistryKey::ScopedRegistryKey(HKEY root, std::wstring subKey, REGSAM view)
+    : m_root(root), m_subKey(std::move(subKey)), m_view(view) {}
+
+ScopedRegistryKey::~ScopedRegistryKey() {
+  HKEY key;
+  if (RegOpenKeyExW(m_root, m_subKey.c_str(), 0, KEY_ALL_ACCESS | m_view, &key) == ERROR_SUCCESS) {
+    RegDeleteTreeW(key, nullptr);
+    RegCloseKey(key);
+  }
+  RegDeleteKeyExW(m_root, m_subKey.c_str(), m_view, 0);
+}
+
+namespace {
+bool SetValue(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD type, const void* data,
+              DWORD size, REGSAM view) {
+  HKEY key;
+  if (RegCreateKeyExW(root, subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS)
+    return false;
+  LONG status = RegSetValueExW(key, name.c_str(), 0, type, static_cast<const BYTE*>(data), size);
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS;
+}
+}  // namespace
+
+bool RegSetString(HKEY root, const std::wstring& subKey, const std::wstring& name, const std::wstring& value,
+                  REGSAM view, DWORD type) {
+  return SetValue(root, subKey, name, type, value.c_str(), static_cast<DWORD>((value.size() + 1) * 2), view);
+}
+
+bool RegSetDword(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD value, REGSAM view) {
+  return SetValue(root, subKey, name, REG_DWORD, &value, sizeof(value), view);
+}
+
+bool RegSetBinary(HKEY root, const std::wstring& subKey, const std::wstring& name, const std::string& bytes,
+                  REGSAM view) {
+  return SetValue(root, subKey, name, REG_BINARY, bytes.data(), static_cast<DWORD>(bytes.size()), view);
+}
+
+bool RegGetString(HKEY root, const std::wstring& subKey, const std::wstring& name, std::wstring& value, REGSAM view) {
+  wchar_t buffer[4096] = {};
+  DWORD size = sizeof(buffer) - sizeof(wchar_t);
+  if (RegGetValueW(root, subKey.c_str(), name.c_str(), RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND |
+                       (view == KEY_WOW64_32KEY ? RRF_SUBKEY_WOW6432KEY : view == KEY_WOW64_64KEY ? RRF_SUBKEY_WOW6464KEY : 0),
+                   nullptr, buffer, &size) != ERROR_SUCCESS)
+    return false;
+  value = buffer;
+  return true;
+}
+
+bool RegGetDword(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD& value, REGSAM view) {
+  HKEY key;
+  if (RegOpenKeyExW(root, subKey.c_str(), 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS) return false;
+  DWORD size = sizeof(value), type = 0;
+  LONG status = RegQueryValueExW(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS && type == REG_DWORD;
+}
+
+bool RegKeyExists(HKEY root, const std::wstring& subKey, REGSAM view) {
+  HKEY key;
+  if (RegOpenKeyExW(root, subKey.c_str(), 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+bool RegValueExists(HKEY root, const std::wstring& subKey, const std::wstring& name, REGSAM view) {
+  HKEY key;
+  if (RegOpenKeyExW(root, subKey.c_str(), 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS) return false;
+  LONG status = RegQueryValueExW(key, name.c_str(), nullptr, nullptr, nullptr, nullptr);
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS;
+}
+
+int RunUnix(const std::string& shellCommand) {
+  // Wine starts the ELF program but cannot report its exit code or wait for
+  // it, so the command leaves its status in a file that we poll for.
+  wchar_t tempDir[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, tempDir);
+  wchar_t statusFile[MAX_PATH] = {};
+  GetTempFileNameW(tempDir, L"ihu", 0, statusFile);
+  DeleteFileW(statusFile);
+  const std::string unixStatus = UnixPath(statusFile);
+  const std::string script = "(" + shellCommand + "); echo $? > '" + unixStatus + ".tmp'; mv '" + unixStatus +
+                             ".tmp' '" + unixStatus + "'";
+  std::wstring commandLine = L"/bin/sh -c \"";
+  for (char c : script) {
+    if (c == '"' || c == '\\') commandLine += L'\\';
+    commandLine += static_cast<wchar_t>(static_cast<unsigned char>(c));
+  }
+  commandLine += L"\"";
+  STARTUPINFOW si = {};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi = {};
+  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -1;
+  if (pi.hThread) CloseHandle(pi.hThread);
+  if (pi.hProcess) CloseHandle(pi.hProcess);
+  for (int waited = 0; waited < 30000; waited += 20) {
+    if (PathExists(statusFile)) {
+      Sleep(20);
+      const std::string status = ReadFileBytes(statusFile);
+      DeleteFileW(statusFile);
+      return status.empty() ? -1 : atoi(status.c_str());
+    }
+    Sleep(20);
+  }
+  return -1;
+}
+
+std::string UnixPath(const std::wstring& windowsPath) {
+  typedef char*(CDECL * WineGetUnixFileName)(LPCWSTR);
+  auto getUnix = reinterpret_cast<WineGetUnixFileName>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (getUnix == nullptr) return std::string();
+  char* unixName = getUnix(windowsPath.c_str());
+  if (unixName == nullptr) return std::string();
+  std::string result = unixName;
+  HeapFree(GetProcessHeap(), 0, unixName);
+  return result;
+}
+
+HANDLE NextHandleValue() {
+  HANDLE probe = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  CloseHandle(probe);
+  return probe;
+}
+
+}  // namespace testsupport

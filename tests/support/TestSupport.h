@@ -1,0 +1,100 @@
+// Helpers shared by the tests: reading what the text log received, real
+// installer handles, cleaning up machine state, running Unix commands.
+#pragma once
+
+#include <windows.h>
+#include <msi.h>
+
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// Everything the text log receives from construction on.
+class LogCapture {
+ public:
+  LogCapture();
+  // The raw bytes appended since construction.
+  std::string Raw() const;
+  // The messages, prefix removed, one entry per line written; a message that
+  // ended in "\n" shows as its text followed by an empty entry.
+  std::vector<std::string> Lines() const;
+  // Only the messages (lines that carry a prefix), prefix removed.
+  std::vector<std::string> Messages() const;
+
+ private:
+  long long m_start;
+};
+
+std::wstring LogFolder();
+std::wstring LogFile();
+std::string ReadFileBytes(const std::wstring& path);
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
+bool PathExists(const std::wstring& path);
+// Removes a folder tree (files included); true when it is gone.
+bool RemoveTree(const std::wstring& path);
+
+// A real installer handle on a tiny package, with the records the engine
+// receives for it (INFO messages) captured.
+class MsiTestSession {
+ public:
+  struct Record {
+    std::wstring text;  // field 0
+    int field1;
+  };
+  MsiTestSession();
+  ~MsiTestSession();
+  MSIHANDLE handle() const { return m_handle; }
+  const std::vector<Record>& records() const { return m_records; }
+
+ private:
+  static int WINAPI Handler(LPVOID context, UINT type, MSIHANDLE record);
+  MSIHANDLE m_handle = 0;
+  std::vector<Record> m_records;
+  INSTALLUI_HANDLER_RECORD m_previous = nullptr;
+};
+
+// Deletes a registry key tree (in the given view) when the scope ends.
+class ScopedRegistryKey {
+ public:
+  ScopedRegistryKey(HKEY root, std::wstring subKey, REGSAM view = 0);
+  ~ScopedRegistryKey();
+  ScopedRegistryKey(const ScopedRegistryKey&) = delete;
+  ScopedRegistryKey& operator=(const ScopedRegistryKey&) = delete;
+
+ private:
+  HKEY m_root;
+  std::wstring m_subKey;
+  REGSAM m_view;
+};
+
+// Raw registry access for arranging and checking state in tests.
+bool RegSetString(HKEY root, const std::wstring& subKey, const std::wstring& name, const std::wstring& value,
+                  REGSAM view = 0, DWORD type = REG_SZ);
+bool RegSetDword(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD value, REGSAM view = 0);
+bool RegSetBinary(HKEY root, const std::wstring& subKey, const std::wstring& name, const std::string& bytes,
+                  REGSAM view = 0);
+bool RegGetString(HKEY root, const std::wstring& subKey, const std::wstring& name, std::wstring& value,
+                  REGSAM view = 0);
+bool RegGetDword(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD& value, REGSAM view = 0);
+bool RegKeyExists(HKEY root, const std::wstring& subKey, REGSAM view = 0);
+bool RegValueExists(HKEY root, const std::wstring& subKey, const std::wstring& name, REGSAM view = 0);
+
+// Runs a Unix shell command line (Wine starts ELF programs as they are) and
+// returns its exit code, or -1 when it could not be started.
+int RunUnix(const std::string& shellCommand);
+// The Unix path of a Windows path (through Wine's own mapping).
+std::string UnixPath(const std::wstring& windowsPath);
+
+// The build tree, as a Windows path (Z:\...).
+std::wstring BuildDir();
+std::wstring TinyMsiPath();
+
+std::string Narrow(const std::wstring& text);
+std::wstring Widen(const std::string& text);
+
+// The lowest free handle slot: Wine reuses it, so an unchanged value after a
+// call shows that the call closed every handle it opened.
+HANDLE NextHandleValue();
+
+}  // namespace testsupport
