@@ -1,0 +1,63 @@
+#!/bin/bash
+# Installs and uninstalls the sample package under Wine in a fresh prefix and
+# prints what each InstallHelper custom action did.
+#   run-sample.sh SAMPLE_MSI OUT_DIR
+# OUT_DIR receives the prefix, the installer's logs (install.log,
+# uninstall.log) and the text log written during each step.
+set -euo pipefail
+msi=$(readlink -f "$1")
+out=$(mkdir -p "$2" && readlink -f "$2")
+
+export WINEPREFIX=$out/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wineserver -k 2>/dev/null || true
+rm -rf "$WINEPREFIX" "$out"/*.log "$out"/textlog-*.txt
+echo "Preparing a fresh Wine prefix in $WINEPREFIX ..."
+wineboot -i </dev/null >/dev/null 2>&1
+wineserver -w
+# Background processes must not hold our output open.
+wineserver -p60 </dev/null >/dev/null 2>&1
+wine cmd /c exit </dev/null >/dev/null 2>&1
+
+textlog=$WINEPREFIX/drive_c/windows/temp/NorvaleLogs/LYNInstLogs_4.9.0.txt
+winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
+# Our actions: the DLL custom actions (type 1 in the low bits) of the package.
+actions=$(msiinfo export "$msi" CustomAction | tail -n +4 | awk -F'\t' '($2 % 64) == 1 {print $1}')
+
+# run_step NAME MSIEXEC-ARGS...: runs msiexec, records its result and log.
+run_step() {
+  local name=$1; shift
+  local before=0
+  [ -f "$textlog" ] && before=$(stat -c %s "$textlog")
+  local log=$out/$name.log
+  # msiexec's exit code is cut to 8 bits under Wine: read the whole one from %ERRORLEVEL%.
+  local bat=$out/$name.bat
+  printf '@msiexec %s /qn /l*v "%s"\r\n@echo result=%%ERRORLEVEL%%\r\n' "$*" "$(winpath "$log")" > "$bat"
+  local result
+  result=$(wine cmd /c "$(winpath "$bat")" </dev/null 2>/dev/null | tr -d '\r' | sed -n 's/^result=//p')
+  echo "$result" > "$out/$name.result"
+  if [ -f "$textlog" ]; then tail -c +$((before + 1)) "$textlog" > "$out/textlog-$name.txt"; else : > "$out/textlog-$name.txt"; fi
+
+  # What the product's folders hold after the step, for the checks that follow.
+  (cd "$WINEPREFIX/drive_c" && find "Program Files/Norvale" ProgramData/Norvale windows/Temp/LYN* 2>/dev/null | sort) \
+    > "$out/files-$name.txt" || true
+
+  echo
+  echo "=== $name: msiexec $* -> $result"
+  for action in $actions; do
+    local ended
+    ended=$(iconv -f UTF-16LE -t UTF-8 "$log" 2>/dev/null | grep -a "^Action ended .*: $action\. Return value" || \
+            grep -a "^Action ended .*: $action\. Return value" "$log" || true)
+    [ -n "$ended" ] && echo "  $action: ${ended##*: }"
+  done
+  local info
+  info=$(grep -a "^Info 1000\." "$log" | tr -d '\r' || true)
+  [ -n "$info" ] && { echo "  installer-log records:"; echo "$info" | sed 's/^/    /'; }
+  echo "  text log:"
+  tr -d '\r' < "$out/textlog-$name.txt" | grep -v '^$' | sed 's/^/    /' || true
+}
+
+run_step install /i "$(winpath "$msi")"
+run_step uninstall /x "$(winpath "$msi")"
+
+echo
+echo "Full logs: $out/install.log, $out/uninstall.log; text log: $textlog"

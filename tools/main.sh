@@ -1,0 +1,11 @@
+#!/bin/bash
+# The main job: build InstallHelper.dll and the sample package, install and
+# uninstall the package under Wine in a fresh prefix, and show what each
+# custom action did.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/tools/install-deps.sh"
+build=$root/build
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DIH_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j2 --target InstallHelper sample_msi
+"$root/packaging/run-sample.sh" "$build/packaging/sample.msi" "$build/sample-run"
