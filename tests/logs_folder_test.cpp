@@ -146,3 +146,21 @@ TEST_F(LogsFolderRecycleBin, RemovedLogsDoNotGoToTheRecycleBin) {
   EXPECT_TRUE(DeletePathWithShell(common + unique, true));
   EXPECT_FALSE(InTrash());
 }
+
+TEST_F(LogsFolderRemoval, HousekeepingActionsLeaveNoHandleOpen) {
+  SetCommonFolder();
+  auto runAll = [&] {
+    Put(policy, "policy");
+    PutLogsTree();
+    UpgradeFix();
+    DeleteFileW(policy.c_str());
+    CopyPolicyBackup();
+    DeleteOrbLogsFolder();
+  };
+  runAll();  // the shell's and the log's own first-use work
+  const HANDLE before = NextHandleValue();
+  runAll();
+  EXPECT_EQ(NextHandleValue(), before);
+  EXPECT_EQ(ReadFileBytes(policy), "policy");
+  EXPECT_FALSE(PathExists(logs));
+}

@@ -2,8 +2,6 @@
 // one line per event to the file named by IH_PINLET_RECORD (nothing when unset).
 #include <windows.h>
 
-// Exported, not imported: this is the defining library.
-
 extern "C" __declspec(dllexport) void RecordPinletEvent(const wchar_t* text) {
   wchar_t path[MAX_PATH] = {};
   const DWORD length = GetEnvironmentVariableW(L"IH_PINLET_RECORD", path, MAX_PATH);
