@@ -1,0 +1,58 @@
+#include "housekeeping/LogsFolder.h"
+
+#include <windows.h>
+#include <shellapi.h>
+#include <shlwapi.h>
+
+#include <vector>
+
+#include "frame/Exports.h"
+#include "frame/Guard.h"
+#include "frame/Log.h"
+#include "frame/RegistryHelper.h"
+
+namespace {
+
+const wchar_t kCommonAppDataValue[] =
+    L"HKEY_LOCAL_MACHINE\\Software\\Norvale\\LYN\\General\\\\CommonAppDataFolder";
+const wchar_t kLogsFolder[] = L"Norvale\\LYN\\Logs\\";
+
+void RunDeleteOrbLogsFolder() {
+  InstallLog(L"DeleteOrbLogsFolder: Start");
+  std::wstring commonFolder;
+  if (ReadRegistryString(kCommonAppDataValue, commonFolder, 0) != 0) {
+    InstallLog(L"DeleteOrbLogsFolder: ERROR - Not able to find the ORB Logs Directory, This is Un-Expected");
+    return;
+  }
+  const std::wstring logsFolder = commonFolder + kLogsFolder;
+  if (PathFileExistsW(logsFolder.c_str()) != 1) {
+    InstallLog(L"DeleteOrbLogsFolder: Failed to Find the ORB logs directory");
+  } else if (DeletePathWithShell(logsFolder, true)) {
+    InstallLog(L"DeleteOrbLogsFolder: Successfully removed the ORB logs directory");
+  } else {
+    InstallLog(L"DeleteOrbLogsFolder: Not able to remove the ORB logs directory");
+  }
+  InstallLog(L"DeleteOrbLogsFolder: End");
+}
+
+}  // namespace
+
+bool DeletePathWithShell(const std::wstring& path, bool permanent) {
+  // The shell takes a list of paths, each ended by a null, the list by another.
+  std::vector<wchar_t> from(path.size() + 2, L'\0');
+  path.copy(from.data(), path.size());
+
+  SHFILEOPSTRUCTW operation = {};
+  operation.hwnd = nullptr;
+  operation.wFunc = FO_DELETE;
+  operation.pFrom = from.data();
+  operation.pTo = nullptr;
+  operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION;
+  if (!permanent) operation.fFlags |= FOF_ALLOWUNDO;
+  operation.fAnyOperationsAborted = FALSE;
+  operation.hNameMappings = nullptr;
+  operation.lpszProgressTitle = nullptr;
+  return SHFileOperationW(&operation) == 0;
+}
+
+void DeleteOrbLogsFolder(void) { GuardAction(L"DeleteOrbLogsFolder", [] { RunDeleteOrbLogsFolder(); }); }

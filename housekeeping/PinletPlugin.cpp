@@ -1,0 +1,131 @@
+#include "housekeeping/PinletPlugin.h"
+
+#include <string>
+
+#include "frame/Exports.h"
+#include "frame/Guard.h"
+#include "frame/Log.h"
+#include "frame/RegistryHelper.h"
+#include "housekeeping/Seams.h"
+
+namespace {
+
+const wchar_t kTrayFolderValue[] =
+    L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\KDX\\Shared Components\\Framework\\\\Installed Path";
+const wchar_t kProductFolderValue[] = L"HKEY_LOCAL_MACHINE\\Software\\Norvale\\LYN\\General\\\\InstDir";
+const wchar_t kSupportLibrary[] = L"PinletInstSupp.dll";
+const wchar_t kPluginFile[] = L"OrbPinletPlugin.dll";
+const wchar_t kPluginName[] = L"ORBPinletPlugin";
+
+// Both entry points of the support library: one wide string in, 0 for success.
+typedef int (*PluginUninstallFn)(const wchar_t*);
+
+PluginUninstallFn FindEntryPoint(HMODULE module, const char* name) {
+  return reinterpret_cast<PluginUninstallFn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// Frees the support library if it is still held, even when the action is cut
+// short by an exception.
+class LibraryRelease {
+ public:
+  explicit LibraryRelease(HMODULE& module) : m_module(module) {}
+  ~LibraryRelease() { Release(); }
+  LibraryRelease(const LibraryRelease&) = delete;
+  LibraryRelease& operator=(const LibraryRelease&) = delete;
+  void Release() {
+    if (m_module != nullptr) {
+      FreeLibrary(m_module);
+      m_module = nullptr;
+    }
+  }
+
+ private:
+  HMODULE& m_module;
+};
+
+void RunUninstallOrbPinletPlugin() {
+  InstallLog(L"UninstallOrbPinletPlugin started");
+  HMODULE module = nullptr;
+  int failed = 0;
+  LibraryRelease release(module);
+  UninstallPinletPlugin(module, failed);
+  if (failed != 0) {
+    InstallLog(L"UninstallPinletPlugin : failed to unload ORB Pinlet plugin ");
+  } else {
+    InstallLog(L"UninstallPinletPlugin : successfull in unloading ORB Pinlet plugin");
+  }
+  release.Release();
+  InstallLog(L"UninstallOrbPinletPlugin end");
+}
+
+}  // namespace
+
+void UninstallPinletPlugin(HMODULE& module, int& failed) {
+  // The protection policy would otherwise keep the tray application from
+  // touching the plug-in's files.
+  InstallLog(L"UninstallPinletPlugin : Calling DeleteOrbWRDPolicy()");
+  DeleteOrbWRDPolicy();
+  InstallLog(L"UninstallPinletPlugin : Completed DeleteOrbWRDPolicy()");
+
+  // The tray application is a 32-bit program: its folder is normally
+  // registered in the 32-bit view.
+  std::wstring trayFolder;
+  if (ReadRegistryString(kTrayFolderValue, trayFolder, KEY_WOW64_32KEY) != 0) {
+    InstallLog(L"UninstallPinletPlugin : Unable to get Pinlet installation directory From WOW6432Node Try From "
+               L"Normal Node.");
+    if (ReadRegistryString(kTrayFolderValue, trayFolder, KEY_WOW64_64KEY) != 0) {
+      InstallLog(L"UninstallPinletPlugin : Unable to get Pinlet installation directory From Regular Node.");
+      return;
+    }
+  }
+
+  const std::wstring libraryPath = trayFolder + kSupportLibrary;
+  InstallLog(L"UninstallPinletPlugin :  %s", libraryPath.c_str());
+  // The library's dependencies live next to it, not on our search path.
+  module = LoadLibraryExW(libraryPath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  if (module == nullptr) {
+    InstallLog(L"UninstallPinletPlugin :  Unable to load PinletInstSupp.dll %d", static_cast<int>(GetLastError()));
+    failed = 1;
+    return;
+  }
+  InstallLog(L"UninstallPinletPlugin :  Successfully loaded %s", libraryPath.c_str());
+
+  const PluginUninstallFn prepare = FindEntryPoint(module, "PluginUninstallPrep");
+  if (prepare == nullptr) {
+    InstallLog(L"UninstallPinletPlugin :  could not load function PluginUninstallPrep.");
+    failed = 1;
+    return;
+  }
+
+  std::wstring productFolder;
+  if (ReadRegistryString(kProductFolderValue, productFolder, PlatformRegistryView()) != 0) {
+    InstallLog(L"UninstallPinletPlugin :  Unable to get ORB installation directory.");
+    return;
+  }
+  const std::wstring pluginPath = productFolder + kPluginFile;
+
+  if (prepare(pluginPath.c_str()) != 0) {
+    InstallLog(L"UninstallPinletPlugin :  call to PluginUninstallPrep failed.");
+    failed = 1;
+    return;
+  }
+  InstallLog(L"UninstallPinletPlugin :  PluginUninstallPrep success.");
+
+  const PluginUninstallFn complete = FindEntryPoint(module, "PluginUninstallComplete");
+  if (complete == nullptr) {
+    InstallLog(L"UninstallPinletPlugin :  could not load function PluginUninstallComplete.");
+    failed = 1;
+    return;
+  }
+  if (complete(kPluginName) != 0) {
+    InstallLog(L"UninstallPinletPlugin :  call to PluginUninstallComplete failed.");
+    failed = 1;
+    return;
+  }
+  InstallLog(L"UninstallPinletPlugin :  PluginUninstallComplete success.");
+  failed = 0;
+}
+
+void UninstallOrbPinletPlugin(void) {
+  GuardAction(L"UninstallOrbPinletPlugin", [] { RunUninstallOrbPinletPlugin(); });
+}
