@@ -1,11 +1,13 @@
 #!/bin/bash
-# Installs and uninstalls the sample package under Wine in a fresh prefix and
-# prints what each InstallHelper custom action did.
-#   run-sample.sh SAMPLE_MSI OUT_DIR
-# OUT_DIR receives the prefix, the installer's logs (install.log,
-# uninstall.log) and the text log written during each step.
+# Installs the sample package 4.9.0 under Wine in a fresh prefix, upgrades it
+# to 4.9.1, uninstalls it, and prints what each InstallHelper custom action did.
+#   run-sample.sh PACKAGE_DIR OUT_DIR
+# PACKAGE_DIR holds sample-4.9.0.msi and sample-4.9.1.msi. OUT_DIR receives the
+# prefix, the installer's log of each step (install.log, upgrade.log,
+# uninstall.log), its result, the text log written during it and the files
+# the product's folders held after it.
 set -euo pipefail
-msi=$(readlink -f "$1")
+packages=$(readlink -f "$1")
 out=$(mkdir -p "$2" && readlink -f "$2")
 
 export WINEPREFIX=$out/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -21,7 +23,7 @@ wine cmd /c exit </dev/null >/dev/null 2>&1
 textlog=$WINEPREFIX/drive_c/windows/temp/NorvaleLogs/LYNInstLogs_4.9.0.txt
 winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
 # Our actions: the DLL custom actions (type 1 in the low bits) of the package.
-actions=$(msiinfo export "$msi" CustomAction | tail -n +4 | awk -F'\t' '($2 % 64) == 1 {print $1}')
+actions=$(msiinfo export "$packages/sample-4.9.0.msi" CustomAction | tail -n +4 | awk -F'\t' '($2 % 64) == 1 {print $1}')
 
 # run_step NAME MSIEXEC-ARGS...: runs msiexec, records its result and log.
 run_step() {
@@ -38,8 +40,10 @@ run_step() {
   if [ -f "$textlog" ]; then tail -c +$((before + 1)) "$textlog" > "$out/textlog-$name.txt"; else : > "$out/textlog-$name.txt"; fi
 
   # What the product's folders hold after the step, for the checks that follow.
-  (cd "$WINEPREFIX/drive_c" && find "Program Files/Norvale" ProgramData/Norvale windows/Temp/LYN* 2>/dev/null | sort) \
+  (cd "$WINEPREFIX/drive_c" && find "Program Files/Norvale" ProgramData/Norvale windows/temp/LYNPolicy.opg 2>/dev/null | sort) \
     > "$out/files-$name.txt" || true
+  local policy=$WINEPREFIX/drive_c/ProgramData/Norvale/LYN/Policy/LYNPolicy.opg
+  if [ -f "$policy" ]; then cp "$policy" "$out/policy-$name.txt"; else rm -f "$out/policy-$name.txt"; fi
 
   echo
   echo "=== $name: msiexec $* -> $result"
@@ -47,7 +51,7 @@ run_step() {
     local ended
     ended=$(iconv -f UTF-16LE -t UTF-8 "$log" 2>/dev/null | grep -a "^Action ended .*: $action\. Return value" || \
             grep -a "^Action ended .*: $action\. Return value" "$log" || true)
-    [ -n "$ended" ] && echo "  $action: ${ended##*: }"
+    [ -n "$ended" ] && echo "  $action: ${ended##*. }"
   done
   local info
   info=$(grep -a "^Info 1000\." "$log" | tr -d '\r' || true)
@@ -56,8 +60,25 @@ run_step() {
   tr -d '\r' < "$out/textlog-$name.txt" | grep -v '^$' | sed 's/^/    /' || true
 }
 
-run_step install /i "$(winpath "$msi")"
-run_step uninstall /x "$(winpath "$msi")"
+run_step install /i "$(winpath "$packages/sample-4.9.0.msi")"
+
+# What the product itself does while it runs: it writes its policy and its logs.
+data=$WINEPREFIX/drive_c/ProgramData/Norvale/LYN
+mkdir -p "$data/Policy" "$data/Logs"
+echo "policy saved by the running product" > "$data/Policy/LYNPolicy.opg"
+echo "service log" > "$data/Logs/LynService.log"
+echo
+echo "(the running product wrote ProgramData\\Norvale\\LYN\\Policy\\LYNPolicy.opg and Logs\\LynService.log)"
+
+run_step upgrade /i "$(winpath "$packages/sample-4.9.1.msi")"
+
+# The upgraded product runs and writes its logs again.
+mkdir -p "$data/Logs"
+echo "service log" > "$data/Logs/LynService.log"
+echo
+echo "(the upgraded product wrote Logs\\LynService.log)"
+
+run_step uninstall /x "$(winpath "$packages/sample-4.9.1.msi")"
 
 echo
-echo "Full logs: $out/install.log, $out/uninstall.log; text log: $textlog"
+echo "Full logs: $out/{install,upgrade,uninstall}.log; text log: $textlog"

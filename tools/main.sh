@@ -8,4 +8,4 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DIH_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" -j2 --target InstallHelper sample_msi
-"$root/packaging/run-sample.sh" "$build/packaging/sample.msi" "$build/sample-run"
+"$root/packaging/run-sample.sh" "$build/packaging" "$build/sample-run"
