@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -226,17 +225,12 @@ TEST_F(CaseSensitivityCheck, OutputWithoutABracketedVersionLetsTheInstallationGo
 }
 
 TEST_F(CaseSensitivityCheck, WinesOwnInterpreterGivesNoBracketedVersion) {
+  // Wine 8's "ver" prints a blank line and "Microsoft Windows 6.1.7601".
   LogCapture log;
   EXPECT_EQ(CheckCaseSentivity(0), 0);
-  const auto lines = log.Lines();
-  ASSERT_GE(lines.size(), 5u);
-  EXPECT_EQ(lines[0], kStart);
-  EXPECT_EQ(lines[1], kExecute);
-  EXPECT_EQ(lines[2].rfind(kPopenOutput, 0), 0u);
-  const auto extract = std::find(lines.begin(), lines.end(), kExtractError);
-  ASSERT_NE(extract, lines.end());
-  EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()),
-            (std::vector<std::string>{kNotSupported, kNotEnabled}));
+  EXPECT_EQ(log.Lines(), (std::vector<std::string>{kStart, kExecute, kPopenOutput, "Microsoft Windows 6.1.7601", "",
+                                                   kExtractError, kOsVersion, "Microsoft Windows 6.1.7601", "",
+                                                   kNotSupported, kNotEnabled}));
 }
 
 TEST_F(CaseSensitivityCheck, OlderWindowsIsNotCheckedAndPasses) {
@@ -505,8 +499,7 @@ TEST_F(CaseSensitivityCheck, ExportedActionWorksFromTheLoadedLibrary) {
     ScopedFakeShell shell("");
     EXPECT_EQ(action(0), -1);
   }
-  EXPECT_TRUE(FreeLibrary(library));
-  EXPECT_NE(GetModuleHandleW(L"ntdll.dll"), nullptr);
+  EXPECT_TRUE(FreeLibrary(library));  // unloading destroys the library's own loader and version text
 }
 
 // --- The single steps ---

@@ -58,6 +58,12 @@ bool AllNull(const NtApiCompilerSafe& api) {
   return true;
 }
 
+bool AllSet(const NtApiCompilerSafe& api) {
+  for (void* slot : Slots(api))
+    if (slot == nullptr) return false;
+  return true;
+}
+
 HMODULE Ntdll() { return GetModuleHandleW(L"ntdll.dll"); }
 
 }  // namespace
@@ -179,10 +185,14 @@ TEST_F(NativeLoader, Kernel32IsBorrowedButLacksTheNativeFunctions) {
 }
 
 namespace {
-DWORD WINAPI LoadOnThread(LPVOID api) { return static_cast<NtApiCompilerSafe*>(api)->EnsureLoaded() ? 1 : 0; }
+// 1 when the call answered true and every function was there to be called.
+DWORD WINAPI LoadOnThread(LPVOID param) {
+  auto* api = static_cast<NtApiCompilerSafe*>(param);
+  return api->EnsureLoaded() && AllSet(*api) ? 1 : 0;
+}
 }  // namespace
 
-TEST_F(NativeLoader, ConcurrentCallersWaitForOneLoad) {
+TEST_F(NativeLoader, ConcurrentCallerWaitsForTheLoadInProgress) {
   NtApiCompilerSafe api;
   g_sleepOnFirstLookupMs = 200;  // the first loader is still resolving when the second arrives
   HANDLE first = CreateThread(nullptr, 0, &LoadOnThread, &api, 0, nullptr);
