@@ -12,14 +12,6 @@ namespace testsupport {
 
 namespace {
 
-// Both the runtime's copy of the environment and the process's own, so that
-// the pipe's interpreter lookup and child processes see the same value.
-void SetVariable(const std::wstring& name, const wchar_t* value) {
-  const std::wstring assignment = name + L"=" + (value ? value : L"");
-  _wputenv(assignment.c_str());
-  SetEnvironmentVariableW(name.c_str(), value);
-}
-
 std::wstring TempFile(const wchar_t* prefix) {
   wchar_t folder[MAX_PATH] = {};
   GetTempPathW(MAX_PATH, folder);
@@ -31,22 +23,6 @@ std::wstring TempFile(const wchar_t* prefix) {
 }  // namespace
 
 std::wstring FakeShellPath() { return BuildDir() + L"\\standins\\fakeshell.exe"; }
-
-ScopedEnvironmentVariable::ScopedEnvironmentVariable(const std::wstring& name, const wchar_t* value)
-    : m_name(name), m_hadValue(false) {
-  const DWORD needed = GetEnvironmentVariableW(name.c_str(), nullptr, 0);
-  if (needed > 0) {
-    std::vector<wchar_t> buffer(needed);
-    GetEnvironmentVariableW(name.c_str(), buffer.data(), needed);
-    m_oldValue = buffer.data();
-    m_hadValue = true;
-  }
-  SetVariable(name, value);
-}
-
-ScopedEnvironmentVariable::~ScopedEnvironmentVariable() {
-  SetVariable(m_name, m_hadValue ? m_oldValue.c_str() : nullptr);
-}
 
 ScopedFakeShell::ScopedFakeShell(const std::string& verOutput, int exitCode)
     : m_outputFile(TempFile(L"ihv")), m_callsFile(TempFile(L"ihc")) {

@@ -4,24 +4,12 @@
 #pragma once
 
 #include <memory>
+
+#include "support/TestSupport.h"
 #include <string>
 
 namespace testsupport {
 
-// Sets (or, with a null value, removes) an environment variable for this
-// process and remembers the old value; the destructor restores it.
-class ScopedEnvironmentVariable {
- public:
-  ScopedEnvironmentVariable(const std::wstring& name, const wchar_t* value);
-  ~ScopedEnvironmentVariable();
-  ScopedEnvironmentVariable(const ScopedEnvironmentVariable&) = delete;
-  ScopedEnvironmentVariable& operator=(const ScopedEnvironmentVariable&) = delete;
-
- private:
-  std::wstring m_name;
-  bool m_hadValue;
-  std::wstring m_oldValue;
-};
 
 class ScopedFakeShell {
  public:

@@ -81,21 +81,6 @@ FileSnapshot::~FileSnapshot() {
   }
 }
 
-ScopedEnvironmentVariable::ScopedEnvironmentVariable(std::wstring name, const wchar_t* value)
-    : m_name(std::move(name)), m_hadValue(false) {
-  wchar_t buffer[32768];
-  const DWORD length = GetEnvironmentVariableW(m_name.c_str(), buffer, 32768);
-  if (length > 0 && length < 32768) {
-    m_hadValue = true;
-    m_previous.assign(buffer, length);
-  }
-  SetEnvironmentVariableW(m_name.c_str(), value);
-}
-
-ScopedEnvironmentVariable::~ScopedEnvironmentVariable() {
-  SetEnvironmentVariableW(m_name.c_str(), m_hadValue ? m_previous.c_str() : nullptr);
-}
-
 FileHeldByOtherProcess::FileHeldByOtherProcess(const std::wstring& path) {
   const std::wstring suffix = std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount());
   const std::wstring readyName = L"IHFileHolderReady-" + suffix;

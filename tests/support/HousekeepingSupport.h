@@ -6,6 +6,8 @@
 #include <windows.h>
 
 #include <memory>
+
+#include "support/TestSupport.h"
 #include <string>
 #include <vector>
 
@@ -55,19 +57,6 @@ class FileSnapshot {
   std::string m_bytes;
 };
 
-// Sets (or, with nullptr, removes) a variable of this process until the scope ends.
-class ScopedEnvironmentVariable {
- public:
-  ScopedEnvironmentVariable(std::wstring name, const wchar_t* value);
-  ~ScopedEnvironmentVariable();
-  ScopedEnvironmentVariable(const ScopedEnvironmentVariable&) = delete;
-  ScopedEnvironmentVariable& operator=(const ScopedEnvironmentVariable&) = delete;
-
- private:
-  std::wstring m_name;
-  bool m_hadValue;
-  std::wstring m_previous;
-};
 
 // Another process (standins/holder/FileHolder.exe) holding a file open with
 // no sharing at all until Release() or the end of the scope.

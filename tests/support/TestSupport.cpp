@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 #include <regex>
 
 namespace testsupport {
@@ -62,6 +63,33 @@ bool RemoveTree(const std::wstring& path) {
   op.fFlags = FOF_NO_UI;
   SHFileOperationW(&op);
   return !PathExists(path);
+}
+
+namespace {
+// Both the runtime's copy of the environment and the process's own, so that
+// the pipe's interpreter lookup and child processes see the same value.
+void SetVariable(const std::wstring& name, const wchar_t* value) {
+  const std::wstring assignment = name + L"=" + (value ? value : L"");
+  _wputenv(assignment.c_str());
+  SetEnvironmentVariableW(name.c_str(), value);
+}
+
+}  // namespace
+
+ScopedEnvironmentVariable::ScopedEnvironmentVariable(const std::wstring& name, const wchar_t* value)
+    : m_name(name), m_hadValue(false) {
+  const DWORD needed = GetEnvironmentVariableW(name.c_str(), nullptr, 0);
+  if (needed > 0) {
+    std::vector<wchar_t> buffer(needed);
+    GetEnvironmentVariableW(name.c_str(), buffer.data(), needed);
+    m_oldValue = buffer.data();
+    m_hadValue = true;
+  }
+  SetVariable(name, value);
+}
+
+ScopedEnvironmentVariable::~ScopedEnvironmentVariable() {
+  SetVariable(m_name, m_hadValue ? m_oldValue.c_str() : nullptr);
 }
 
 namespace {

@@ -68,6 +68,21 @@ class ScopedRegistryKey {
   REGSAM m_view;
 };
 
+// Sets (or, with a null value, removes) an environment variable for this
+// process and remembers the old value; the destructor restores it.
+class ScopedEnvironmentVariable {
+ public:
+  ScopedEnvironmentVariable(const std::wstring& name, const wchar_t* value);
+  ~ScopedEnvironmentVariable();
+  ScopedEnvironmentVariable(const ScopedEnvironmentVariable&) = delete;
+  ScopedEnvironmentVariable& operator=(const ScopedEnvironmentVariable&) = delete;
+
+ private:
+  std::wstring m_name;
+  bool m_hadValue;
+  std::wstring m_oldValue;
+};
+
 // Raw registry access for arranging and checking state in tests.
 bool RegSetString(HKEY root, const std::wstring& subKey, const std::wstring& name, const std::wstring& value,
                   REGSAM view = 0, DWORD type = REG_SZ);
