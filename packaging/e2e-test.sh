@@ -32,6 +32,12 @@ check "install succeeds" test "$(cat "$out/install.result")" = 0
 check "CheckJunction ran and succeeded" action_result install CheckJunction 1
 check "CheckJunction examined the folders from Start to End" \
   in_order install "CheckJunction : Start" "Junction check : get attributes of: C:\\Program Files\\Norvale\\LYN" "CheckJunction : End"
+check "CheckCaseSentivity ran and succeeded" action_result install CheckCaseSentivity 1
+# Wine's "ver" names Windows 6.1, which has no per-folder case sensitivity.
+check "CheckCaseSentivity found no support for the attribute" \
+  in_order install "InstallCheckCaseSentivity : In Case Sensitivity check function" \
+  "InstallCheckCaseSentivity : Case Sensitivity is Not Supported By OS " \
+  "InstallCheckCaseSentivity : Case Sensitivity is Not Enabled "
 check "the payload was installed" has_file install "Program Files/Norvale/LYN/readme.txt"
 check "no upgrade fix on a fresh installation" lacks_message install "UpgradeFix started"
 check "restore finds no backup under either name" \
