@@ -114,9 +114,9 @@ TEST_F(ProcessControl, KillExistingEndsTheRunningLynServiceWith0xDEADAndClosesIt
   StartedProcess service(LongRunning(StandInPath(L"LynService.exe")));
   ASSERT_TRUE(service.WaitUntilLoaded());
   LogCapture log;
-  const HANDLE before = NextHandleValue();
+  const auto before = NextHandleValues();
   EXPECT_EQ(killExistingORBProcess(), 1);
-  EXPECT_EQ(NextHandleValue(), before);
+  EXPECT_EQ(NextHandleValues(), before);
   EXPECT_EQ(service.WaitForExitCode(), 0xDEADu);
   const auto lines = log.Lines();
   ASSERT_GE(lines.size(), 2u);
@@ -126,9 +126,9 @@ TEST_F(ProcessControl, KillExistingEndsTheRunningLynServiceWith0xDEADAndClosesIt
 
 TEST_F(ProcessControl, WithoutLynServiceEveryOpenableProcessGetsALineAndTheWayIsClear) {
   LogCapture log;
-  const HANDLE before = NextHandleValue();
+  const auto before = NextHandleValues();
   EXPECT_EQ(killExistingORBProcess(), 1);
-  EXPECT_EQ(NextHandleValue(), before);
+  EXPECT_EQ(NextHandleValues(), before);
   const auto lines = log.Lines();
   ASSERT_GE(lines.size(), 4u);
   EXPECT_EQ(lines.front(), kEntered);
@@ -251,9 +251,9 @@ TEST_F(ProcessControl, KillExistingGives0WhenTheServiceCannotBeTerminated) {
   ASSERT_TRUE(service.WaitUntilLoaded());
   process_seams::terminateProcess = &TerminateRefused;
   LogCapture log;
-  const HANDLE before = NextHandleValue();
+  const auto before = NextHandleValues();
   EXPECT_EQ(killExistingORBProcess(), 0);
-  EXPECT_EQ(NextHandleValue(), before);
+  EXPECT_EQ(NextHandleValues(), before);
   EXPECT_TRUE(service.Running());
   const auto lines = log.Lines();
   ASSERT_GE(lines.size(), 2u);
@@ -270,10 +270,10 @@ TEST_F(ProcessControl, TerminateByIdEndsTheProcessWithTheGivenExitCodeAndReports
   StartedProcess second(LongRunning(StandInPath(L"LynService.exe")));
   ASSERT_TRUE(first.started() && second.started());
   LogCapture log;
-  const HANDLE before = NextHandleValue();
+  const auto before = NextHandleValues();
   EXPECT_EQ(terminateProcessByPID(session.handle(), first.pid(), 0xDEAD), 1);
   EXPECT_EQ(terminateProcessByPID(0, second.pid(), 77), 1);
-  EXPECT_EQ(NextHandleValue(), before);
+  EXPECT_EQ(NextHandleValues(), before);
   EXPECT_EQ(first.WaitForExitCode(), 0xDEADu);
   EXPECT_EQ(second.WaitForExitCode(), 77u);
   EXPECT_EQ(log.Lines(), (std::vector<std::string>{TerminatedText(first.pid()), TerminatedText(second.pid())}));
@@ -300,10 +300,10 @@ TEST_F(ProcessControl, TerminateByIdOfNoProcessReportsThatItCannotBeOpened) {
   }
   ASSERT_TRUE(gone);
   LogCapture log;
-  const HANDLE before = NextHandleValue();
+  const auto before = NextHandleValues();
   EXPECT_EQ(terminateProcessByPID(session.handle(), 0, 0xDEAD), 0);
   EXPECT_EQ(terminateProcessByPID(session.handle(), endedPid, 0xDEAD), 0);
-  EXPECT_EQ(NextHandleValue(), before);
+  EXPECT_EQ(NextHandleValues(), before);
   EXPECT_EQ(log.Lines(), (std::vector<std::string>{OpenFailedText(0), OpenFailedText(endedPid)}));
   EXPECT_EQ(RecordTexts(session),
             (std::vector<std::wstring>{Widen(OpenFailedText(0)), Widen(OpenFailedText(endedPid))}));
@@ -316,10 +316,10 @@ TEST_F(ProcessControl, TerminateByIdThatFailsIsLoggedWithTheExitCodeInHexAndNotS
   ASSERT_TRUE(service.started());
   process_seams::terminateProcess = &TerminateRefused;
   LogCapture log;
-  const HANDLE before = NextHandleValue();
+  const auto before = NextHandleValues();
   EXPECT_EQ(terminateProcessByPID(session.handle(), service.pid(), 0xDEAD), 0);
   EXPECT_EQ(terminateProcessByPID(session.handle(), service.pid(), 0x00A0B0C), 0);
-  EXPECT_EQ(NextHandleValue(), before);
+  EXPECT_EQ(NextHandleValues(), before);
   const std::string pid = std::to_string(service.pid());
   EXPECT_EQ(log.Lines(), (std::vector<std::string>{
                              "Failed to Terminate the Process with PID: " + pid + " exit code = 0xdead",
@@ -357,9 +357,9 @@ TEST_F(CompanionProcesses, BothStoredIdsAreEndedWith0xDEADAndTheValuesStay) {
   ASSERT_TRUE(StartCompanion(bypass, L"LYNBypassExePid"));
   ASSERT_TRUE(StartCompanion(about, L"ORBAboutExePid"));
   LogCapture log;
-  const HANDLE before = NextHandleValue();
+  const auto before = NextHandleValues();
   killBypassAndAboutProcesses(session.handle());
-  EXPECT_EQ(NextHandleValue(), before);
+  EXPECT_EQ(NextHandleValues(), before);
 
   EXPECT_EQ(bypass.WaitForExitCode(), 0xDEADu);
   EXPECT_EQ(about.WaitForExitCode(), 0xDEADu);
@@ -380,9 +380,9 @@ TEST_F(CompanionProcesses, MissingBypassIdStopsBeforeTheAboutProgram) {
   StartedProcess about(LongRunning(StandInPath(L"ORBAbout.exe")));
   ASSERT_TRUE(StartCompanion(about, L"ORBAboutExePid"));
   LogCapture log;
-  const HANDLE before = NextHandleValue();
+  const auto before = NextHandleValues();
   killBypassAndAboutProcesses(session.handle());
-  EXPECT_EQ(NextHandleValue(), before);
+  EXPECT_EQ(NextHandleValues(), before);
   EXPECT_EQ(log.Lines(), (std::vector<std::string>{"Failed to get the PID for ORBBypass.exe from registry"}));
   EXPECT_TRUE(session.records().empty());
   Sleep(200);

@@ -209,8 +209,8 @@ TEST_F(ProcessRunner, EveryPathClosesEveryHandle) {
   };
   for (const auto& path : paths) {
     runner_seams::getExitCodeProcess = path.exitCodeReadable ? &::GetExitCodeProcess : &ExitCodeUnreadable;
-    const HANDLE before = NextHandleValue();
+    const auto before = NextHandleValues();
     CreateAndExecuteCmdLineProcessWithOutputToFile(session.handle(), path.command, path.output, path.capture);
-    EXPECT_EQ(NextHandleValue(), before) << Narrow(path.name);
+    EXPECT_EQ(NextHandleValues(), before) << Narrow(path.name);
   }
 }
