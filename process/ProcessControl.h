@@ -1,0 +1,38 @@
+// Finding and ending the product's processes: by a fragment of the executable
+// path, or by a process id that a companion program left in the registry.
+// Every process ended here gets the exit code 0xDEAD.
+#pragma once
+
+#include <windows.h>
+#include <msi.h>
+
+#include <string>
+
+const UINT kTerminatedExitCode = 0xDEAD;
+
+// The first of the first 2048 processes whose full executable path contains
+// name (case-sensitive), opened for terminate, query and read; the caller
+// closes it. INVALID_HANDLE_VALUE when none matches or the list cannot be read.
+HANDLE getProcessHandleByName(const wchar_t* name);
+inline HANDLE getProcessHandleByName(const std::wstring& name) { return getProcessHandleByName(name.c_str()); }
+
+// Ends a running "LynService.exe". Nonzero when it was ended or does not run;
+// 0 when it runs and could not be ended.
+int killExistingORBProcess();
+
+// 1 when the process was terminated with exitCode, 0 otherwise.
+int terminateProcessByPID(MSIHANDLE hInstall, DWORD pid, UINT exitCode);
+
+// Ends "ORBBypass.exe" and then "ORBAbout.exe" by the ids they stored under
+// HKLM\Software\Norvale\LYN\General; the values stay in place.
+void killBypassAndAboutProcesses(MSIHANDLE hInstall);
+
+// Narrow seam: listing processes and terminating one. Tests use it to order the
+// list, to make the list or a termination fail, and put it back with Reset().
+namespace process_seams {
+using EnumProcessesFn = BOOL(WINAPI*)(DWORD*, DWORD, DWORD*);
+using TerminateProcessFn = BOOL(WINAPI*)(HANDLE, UINT);
+extern EnumProcessesFn enumProcesses;
+extern TerminateProcessFn terminateProcess;
+void Reset();
+}  // namespace process_seams
