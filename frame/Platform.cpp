@@ -18,3 +18,12 @@ int Is64BitWindows() {
   if (!isWow64(GetCurrentProcess(), &wow64)) return 0;
   return wow64 ? 1 : 0;
 }
+
+namespace platform_seams {
+Is64BitWindowsFn is64BitWindows = &::Is64BitWindows;
+void Reset() { is64BitWindows = &::Is64BitWindows; }
+}  // namespace platform_seams
+
+unsigned long PlatformRegistryView() {
+  return platform_seams::is64BitWindows() != 0 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+}

@@ -6,7 +6,7 @@
 #include "frame/Guard.h"
 #include "frame/Log.h"
 #include "frame/RegistryHelper.h"
-#include "housekeeping/Seams.h"
+#include "frame/Platform.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "frame/Guard.h"
 #include "frame/Log.h"
 #include "frame/RegistryHelper.h"
-#include "housekeeping/Seams.h"
+#include "frame/Platform.h"
 #include "housekeeping/WindowsFolder.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include "frame/Log.h"
 #include "frame/RegistryHelper.h"
 #include "housekeeping/PolicyBackup.h"
-#include "housekeeping/Seams.h"
+#include "frame/Platform.h"
 
 namespace {
 

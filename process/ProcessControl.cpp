@@ -103,7 +103,7 @@ int terminateProcessByPID(MSIHANDLE hInstall, DWORD pid, UINT exitCode) {
 void killBypassAndAboutProcesses(MSIHANDLE hInstall) {
   GuardAction(L"killBypassAndAboutProcesses", [hInstall] {
     // The companions store their ids in the native view of the system.
-    const DWORD view = Is64BitWindows() ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+    const DWORD view = PlatformRegistryView();
 
     DWORD bypassPid = 0;
     if (ReadRegistryDword(kBypassPidValue, bypassPid, view) != 0) {

@@ -6,7 +6,7 @@
 #include "frame/Exports.h"
 #include "frame/Log.h"
 #include "housekeeping/PinletPlugin.h"
-#include "housekeeping/Seams.h"
+#include "frame/Platform.h"
 #include "support/HousekeepingSupport.h"
 #include "support/TestSupport.h"
 
@@ -49,7 +49,7 @@ class TrayPluginRemoval : public ::testing::Test {
     DeleteOrbWRDPolicy();
     protectionLines = protection.Lines();
   }
-  void TearDown() override { housekeeping_seams::Reset(); }
+  void TearDown() override { platform_seams::Reset(); }
 
   static void SetTrayFolder(const std::wstring& folder, REGSAM view = KEY_WOW64_32KEY) {
     ASSERT_TRUE(RegSetString(HKEY_LOCAL_MACHINE, kFrameworkKey, L"Installed Path", folder, view));
@@ -190,7 +190,7 @@ TEST_F(TrayPluginRemoval, UnreadableProductFolderCountsAsSuccessWithoutCallingTh
                                             kSucceeded, "PinletInstSupp: unloaded", "UninstallOrbPinletPlugin end"}));
 
   // On 32-bit Windows that same value is the one read.
-  housekeeping_seams::is64BitWindows = &Report32BitWindows;
+  platform_seams::is64BitWindows = &Report32BitWindows;
   const Lines lines = Run();
   ASSERT_GT(lines.size(), Loaded(L"full").size());
   EXPECT_EQ(lines[Loaded(L"full").size()], "PinletInstSupp: PluginUninstallPrep(" + kPluginPath + ") -> 0");

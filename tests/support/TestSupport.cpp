@@ -164,7 +164,15 @@ int WINAPI MsiTestSession::Handler(LPVOID context, UINT type, MSIHANDLE record) 
 }
 
 ScopedRegistryKey::ScopedRegistryKey(HKEY root, std::wstring subKey, REGSAM view)
-    : m_root(root), m_subKey(std::move(subKey)), m_view(view) {}
+    : m_root(root), m_subKey(std::move(subKey)), m_view(view) {
+  // Widen the scope to the topmost level that is missing now.
+  std::wstring probe = m_subKey;
+  for (size_t cut = probe.rfind(L'\\'); cut != std::wstring::npos; cut = probe.rfind(L'\\')) {
+    probe.resize(cut);
+    if (RegKeyExists(m_root, probe, m_view)) break;
+    m_subKey = probe;
+  }
+}
 
 ScopedRegistryKey::~ScopedRegistryKey() {
   HKEY key;

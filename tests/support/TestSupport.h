@@ -54,7 +54,8 @@ class MsiTestSession {
   INSTALLUI_HANDLER_RECORD m_previous = nullptr;
 };
 
-// Deletes a registry key tree (in the given view) when the scope ends.
+// Deletes a registry key tree (in the given view) when the scope ends, together
+// with any of its parents that did not exist when the scope began.
 class ScopedRegistryKey {
  public:
   ScopedRegistryKey(HKEY root, std::wstring subKey, REGSAM view = 0);
