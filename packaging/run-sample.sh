@@ -34,8 +34,15 @@ run_step() {
   # msiexec's exit code is cut to 8 bits under Wine: read the whole one from %ERRORLEVEL%.
   local bat=$out/$name.bat
   printf '@msiexec %s /qn /l*v "%s"\r\n@echo result=%%ERRORLEVEL%%\r\n' "$*" "$(winpath "$log")" > "$bat"
-  local result
-  result=$(wine cmd /c "$(winpath "$bat")" </dev/null 2>/dev/null | tr -d '\r' | sed -n 's/^result=//p')
+  local result tries=0
+  while :; do
+    # cmd exits with msiexec's code: a failed step is reported below, not fatal here.
+    result=$(wine cmd /c "$(winpath "$bat")" </dev/null 2>/dev/null | tr -d '\r' | sed -n 's/^result=//p') || true
+    # 1618: the previous step's installer service has not let go yet.
+    [ "$result" = 1618 ] && [ $((tries += 1)) -lt 60 ] || break
+    echo "(another installation is still finishing; $name tries again)"
+    sleep 1
+  done
   echo "$result" > "$out/$name.result"
   if [ -f "$textlog" ]; then tail -c +$((before + 1)) "$textlog" > "$out/textlog-$name.txt"; else : > "$out/textlog-$name.txt"; fi
 
@@ -49,12 +56,11 @@ run_step() {
   echo "=== $name: msiexec $* -> $result"
   for action in $actions; do
     local ended
-    ended=$(iconv -f UTF-16LE -t UTF-8 "$log" 2>/dev/null | grep -a "^Action ended .*: $action\. Return value" || \
-            grep -a "^Action ended .*: $action\. Return value" "$log" || true)
+    ended=$(grep -a "^Action ended .*: $action\. Return value" "$log" 2>/dev/null | tail -n 1 || true)
     [ -n "$ended" ] && echo "  $action: ${ended##*. }"
   done
   local info
-  info=$(grep -a "^Info 1000\." "$log" | tr -d '\r' || true)
+  info=$(grep -a "^Info 1000\." "$log" 2>/dev/null | tr -d '\r' || true)
   [ -n "$info" ] && { echo "  installer-log records:"; echo "$info" | sed 's/^/    /'; }
   echo "  text log:"
   tr -d '\r' < "$out/textlog-$name.txt" | grep -v '^$' | sed 's/^/    /' || true
