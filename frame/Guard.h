@@ -3,16 +3,27 @@
 #pragma once
 
 #include <exception>
+#include <string>
 
 #include "frame/Log.h"
+
+// An exception's description, byte by byte.
+inline std::wstring WidenForLog(const char* text) {
+  std::wstring wide;
+  for (const char* p = text ? text : ""; *p; ++p) wide += static_cast<wchar_t>(static_cast<unsigned char>(*p));
+  return wide;
+}
 
 template <typename Result, typename Body>
 Result GuardAction(const wchar_t* actionName, Result onFailure, Body body) noexcept {
   try {
     return body();
   } catch (const std::exception& e) {
-    InstallLog(L"Unexpected error, ending the action:", e.what());
-    InstallLog(L"%s : ended after an unexpected error", actionName);
+    try {
+      InstallLog(L"%s : ended after an unexpected error: %s", actionName, WidenForLog(e.what()).c_str());
+    } catch (...) {
+      // Out of memory even for the message: the result still tells the engine.
+    }
   } catch (...) {
     InstallLog(L"%s : ended after an unexpected error", actionName);
   }
@@ -21,9 +32,8 @@ Result GuardAction(const wchar_t* actionName, Result onFailure, Body body) noexc
 
 template <typename Body>
 void GuardAction(const wchar_t* actionName, Body body) noexcept {
-  try {
+  GuardAction(actionName, 0, [&body] {
     body();
-  } catch (...) {
-    InstallLog(L"%s : ended after an unexpected error", actionName);
-  }
+    return 0;
+  });
 }

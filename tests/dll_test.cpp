@@ -4,6 +4,10 @@
 
 #include <string>
 
+#include <stdexcept>
+#include <vector>
+
+#include "frame/Guard.h"
 #include "support/TestSupport.h"
 
 using namespace testsupport;
@@ -68,4 +72,13 @@ TEST(ShippedDll, LoadsAndUnloadsRepeatedly) {
     ASSERT_NE(dll.get(), nullptr);
     EXPECT_EQ(dll.action<HandleAction>("?CheckJunction@@YAHK@Z")(0), 0);
   }
+}
+
+TEST(ActionGuard, AnExceptionEndsTheActionWithItsFailureResultAndALogLine) {
+  LogCapture log;
+  EXPECT_EQ(GuardAction(L"SomeAction", -1, []() -> int { throw std::runtime_error("bad stoi"); }), -1);
+  GuardAction(L"VoidAction", [] { throw 42; });
+  EXPECT_EQ(GuardAction(L"QuietAction", -1, [] { return 0; }), 0);
+  EXPECT_EQ(log.Messages(), (std::vector<std::string>{"SomeAction : ended after an unexpected error: bad stoi",
+                                                      "VoidAction : ended after an unexpected error"}));
 }
