@@ -570,10 +570,10 @@ TEST(CaseSensitivitySteps, DirectoryQueryResetsTheFlagAndClosesItsHandle) {
 
   // C:\ProgramData exists; Wine answers the query with STATUS_INVALID_INFO_CLASS.
   flag = 1;
-  HANDLE before = NextHandleValue();
+  auto before = NextHandleValues();
   EXPECT_EQ(GetDirectoryCaseSensitivity(L"C:\\ProgramData", flag), 87u);
   EXPECT_EQ(flag, 0);
-  EXPECT_EQ(NextHandleValue(), before);
+  EXPECT_EQ(NextHandleValues(), before);
 
   NtApiCompilerSafe api;
   ASSERT_TRUE(api.EnsureLoaded());
@@ -583,9 +583,9 @@ TEST(CaseSensitivitySteps, DirectoryQueryResetsTheFlagAndClosesItsHandle) {
   for (const QueryAnswer answer : {QueryAnswer{0, 1}, QueryAnswer{0xC0000022u, 0}}) {
     g_answers = {{L"C:\\ProgramData", answer}};
     flag = 0;
-    before = NextHandleValue();
+    before = NextHandleValues();
     const DWORD result = GetDirectoryCaseSensitivity(L"C:\\ProgramData", flag);
-    EXPECT_EQ(NextHandleValue(), before);
+    EXPECT_EQ(NextHandleValues(), before);
     EXPECT_EQ(result, answer.status == 0 ? 0u : 5u);
     EXPECT_EQ(flag, answer.status == 0 ? 1 : 0);
   }

@@ -223,9 +223,9 @@ TEST(JunctionPath, ClosesTheSearchHandle) {
   InstallLog(L"warm up");  // the log's own first-use work is not the check's
   for (DWORD tag : {0x00000000u, 0xA0000003u}) {
     g_tag = tag;
-    const HANDLE before = NextHandleValue();
+    const auto before = NextHandleValues();
     CheckPathForJunction(L"C:\\Linked");
-    EXPECT_EQ(NextHandleValue(), before);
+    EXPECT_EQ(NextHandleValues(), before);
   }
   junction_seams::Reset();
 }

@@ -158,9 +158,9 @@ TEST_F(LogsFolderRemoval, HousekeepingActionsLeaveNoHandleOpen) {
     DeleteOrbLogsFolder();
   };
   runAll();  // the shell's and the log's own first-use work
-  const HANDLE before = NextHandleValue();
+  const auto before = NextHandleValues();
   runAll();
-  EXPECT_EQ(NextHandleValue(), before);
+  EXPECT_EQ(NextHandleValues(), before);
   EXPECT_EQ(ReadFileBytes(policy), "policy");
   EXPECT_FALSE(PathExists(logs));
 }

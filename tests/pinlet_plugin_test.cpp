@@ -263,7 +263,7 @@ TEST_F(TrayPluginRemoval, LeavesNoHandleOpen) {
   SetTrayFolder(StandIn(L"full"));
   SetProductFolder();
   Run();  // the loader's and the log's own first-use work
-  const HANDLE before = NextHandleValue();
+  const auto before = NextHandleValues();
   Run();
-  EXPECT_EQ(NextHandleValue(), before);
+  EXPECT_EQ(NextHandleValues(), before);
 }

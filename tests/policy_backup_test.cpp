@@ -25,10 +25,10 @@ int Report32BitWindows() { return 0; }
 TEST(WindowsFolderPath, IsTheSystemsWindowsFolderWithoutTrailingBackslashAndClosesTheToken) {
   std::wstring path = L"unchanged";
   GetWindowsDirectoryPath(path);  // first use loads the shell's own libraries
-  const HANDLE before = NextHandleValue();
+  const auto before = NextHandleValues();
   path = L"unchanged";
   EXPECT_EQ(GetWindowsDirectoryPath(path), 0);
-  EXPECT_EQ(NextHandleValue(), before);
+  EXPECT_EQ(NextHandleValues(), before);
   EXPECT_EQ(_wcsicmp(path.c_str(), WindowsFolder().c_str()), 0) << Narrow(path);
   ASSERT_FALSE(path.empty());
   EXPECT_NE(path.back(), L'\\');

@@ -138,7 +138,7 @@ TEST_F(RegistryHelper, ViewFlagSelectsThe32Or64BitBranch) {
 }
 
 TEST_F(RegistryHelper, OperationsLeaveNoKeyOpen) {
-  const HANDLE before = NextHandleValue();
+  const auto before = NextHandleValues();
   std::wstring text;
   DWORD number;
   WriteRegistryString(kBase + L"\\\\S", L"x", 0);
@@ -146,5 +146,5 @@ TEST_F(RegistryHelper, OperationsLeaveNoKeyOpen) {
   ReadRegistryDword(kBase + L"\\\\S", number, 0);
   DeleteRegistryValue(kBase + L"\\\\S", 0);
   DeleteRegistryKey(kBase + L"\\Leaf", 0);
-  EXPECT_EQ(NextHandleValue(), before);
+  EXPECT_EQ(NextHandleValues(), before);
 }

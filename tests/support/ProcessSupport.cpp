@@ -4,14 +4,6 @@
 
 namespace testsupport {
 
-std::vector<HANDLE> NextHandleValues(size_t count) {
-  std::vector<HANDLE> handles;
-  for (size_t i = 0; i < count; ++i) handles.push_back(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  for (HANDLE handle : handles)
-    if (handle != nullptr) CloseHandle(handle);
-  return handles;
-}
-
 std::wstring StandInPath(const std::wstring& name) { return BuildDir() + L"\\standins\\" + name; }
 
 StartedProcess::StartedProcess(const std::wstring& commandLine) {

@@ -11,12 +11,6 @@
 
 namespace testsupport {
 
-// The next free handle slots, lowest first. A call that leaves any handle open
-// takes one of them, whichever order it opened and closed its handles in (the
-// single lowest slot alone misses a leaked handle opened after one that was
-// closed again).
-std::vector<HANDLE> NextHandleValues(size_t count = 32);
-
 // BuildDir() + "\standins\" + name.
 std::wstring StandInPath(const std::wstring& name);
 

@@ -292,10 +292,12 @@ std::string UnixPath(const std::wstring& windowsPath) {
   return result;
 }
 
-HANDLE NextHandleValue() {
-  HANDLE probe = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  CloseHandle(probe);
-  return probe;
+std::vector<HANDLE> NextHandleValues(size_t count) {
+  std::vector<HANDLE> handles;
+  for (size_t i = 0; i < count; ++i) handles.push_back(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  for (HANDLE handle : handles)
+    if (handle != nullptr) CloseHandle(handle);
+  return handles;
 }
 
 }  // namespace testsupport

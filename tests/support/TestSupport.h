@@ -109,8 +109,9 @@ std::wstring TinyMsiPath();
 std::string Narrow(const std::wstring& text);
 std::wstring Widen(const std::string& text);
 
-// The lowest free handle slot: Wine reuses it, so an unchanged value after a
-// call shows that the call closed every handle it opened.
-HANDLE NextHandleValue();
+// The next free handle slots: Wine reuses the lowest free ones, so an
+// unchanged list after a call shows that the call closed every handle it
+// opened (a single slot would miss a handle opened after one that was closed).
+std::vector<HANDLE> NextHandleValues(size_t count = 32);
 
 }  // namespace testsupport
