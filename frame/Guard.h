@@ -3,16 +3,8 @@
 #pragma once
 
 #include <exception>
-#include <string>
 
 #include "frame/Log.h"
-
-// An exception's description, byte by byte.
-inline std::wstring WidenForLog(const char* text) {
-  std::wstring wide;
-  for (const char* p = text ? text : ""; *p; ++p) wide += static_cast<wchar_t>(static_cast<unsigned char>(*p));
-  return wide;
-}
 
 template <typename Result, typename Body>
 Result GuardAction(const wchar_t* actionName, Result onFailure, Body body) noexcept {
@@ -20,7 +12,7 @@ Result GuardAction(const wchar_t* actionName, Result onFailure, Body body) noexc
     return body();
   } catch (const std::exception& e) {
     try {
-      InstallLog(L"%s : ended after an unexpected error: %s", actionName, WidenForLog(e.what()).c_str());
+      InstallLog(L"%s : ended after an unexpected error: %s", actionName, logdetail::WidenBytes(e.what()).c_str());
     } catch (...) {
       // Out of memory even for the message: the result still tells the engine.
     }

@@ -79,6 +79,12 @@ std::wstring FormatLogPrefix(const SYSTEMTIME& t) {
                     t.wMilliseconds);
 }
 
+std::wstring WidenBytes(const char* text) {
+  std::wstring wide;
+  for (const char* p = text ? text : ""; *p; ++p) wide += static_cast<wchar_t>(static_cast<unsigned char>(*p));
+  return wide;
+}
+
 std::string NarrowForLog(const std::wstring& text) {
   std::string bytes;
   bytes.reserve(text.size() + 8);
@@ -111,9 +117,7 @@ void WriteLine(bool& folderChecked, const std::wstring& message) {
 void InstallLog(const wchar_t* message, const char* narrowText) {
   static bool folderChecked = false;
   try {
-    std::wstring wide;
-    for (const char* p = narrowText ? narrowText : ""; *p; ++p) wide += static_cast<wchar_t>(static_cast<unsigned char>(*p));
-    logdetail::WriteLine(folderChecked, logdetail::FormatText(message, wide.c_str()));
+    logdetail::WriteLine(folderChecked, logdetail::FormatText(message, logdetail::WidenBytes(narrowText).c_str()));
   } catch (...) {
   }
 }

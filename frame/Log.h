@@ -41,6 +41,9 @@ std::wstring FormatText(const wchar_t* format, ...);
 // that form's once-flag), then appends prefix + message + line end.
 void WriteLine(bool& folderChecked, const std::wstring& message);
 
+// A narrow text widened byte by byte (an exception's description).
+std::wstring WidenBytes(const char* text);
+
 // Narrowing used for the 8-bit log file: ASCII passes, anything else becomes '?'.
 std::string NarrowForLog(const std::wstring& text);
 
