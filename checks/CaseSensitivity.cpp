@@ -11,15 +11,13 @@
 #include "frame/Exports.h"
 #include "frame/Guard.h"
 #include "frame/Log.h"
+#include "frame/Owners.h"
+#include "frame/ProductNames.h"
 
 namespace case_sensitivity_seams {
-CreateFileFn createFile = &::CreateFileW;
-NtApiCompilerSafe* nativeApi = &g_ntApiCompilerSafe;
-void Reset() {
-  createFile = &::CreateFileW;
-  nativeApi = &g_ntApiCompilerSafe;
+Seam<HANDLE(WINAPI*)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)> createFile(&::CreateFileW);
+Seam<NtApiCompilerSafe*> nativeApi(&g_ntApiCompilerSafe);
 }
-}  // namespace case_sensitivity_seams
 
 namespace {
 
@@ -41,22 +39,22 @@ struct CheckedDirectory {
 
 // Queried in this order; the first case-sensitive one ends the check.
 const CheckedDirectory kDirectories[] = {
-    {L"C:\\ProgramData", kEnabledAborting},
-    {L"C:\\Program Files\\Norvale", kEnabledAborting},
-    {L"C:\\ProgramData\\Norvale", kEnabledAborting},
-    {L"C:\\ProgramData\\Norvale\\LYN",
+    {names::kProgramData, kEnabledAborting},
+    {names::kProgramFilesMaker, kEnabledAborting},
+    {names::kProgramDataMaker, kEnabledAborting},
+    {names::kProgramDataLyn,
      L"InstallCheckCaseSentivity : Case Sensitivity is for folder %s hence aborting the installation "},
-    {L"C:\\Program Files\\Norvale\\LYN", L"InstallCheckCaseSentivity : Case Sensitivity is enabled for folder %s"},
-    {L"C:\\ProgramData\\Norvale\\LYN\\Policy\\Temp", kEnabledAborting},
-    {L"C:\\ProgramData\\Norvale\\LYN\\Policy", kEnabledAborting},
-    {L"C:\\ProgramData\\Norvale\\LYN\\Logs", kEnabledAborting},
-    {L"C:\\Program Files\\Norvale\\LYN\\en", kEnabledAborting},
-    {L"C:\\Program Files\\Norvale\\LYN\\x64", kEnabledAborting},
-    {L"C:\\Program Files\\Norvale\\LYN\\x86", kEnabledAborting},
-    {L"C:\\Program Files\\Norvale\\LYN\\x64\\x64", kEnabledAborting},
-    {L"C:\\Program Files\\Norvale\\LYN\\x64\\x86", kEnabledAborting},
-    {L"C:\\Program Files\\Norvale\\LYN\\x86\\x86", kEnabledAborting},
-    {L"C:\\Program Files\\Norvale\\LYN\\x86\\x64", kEnabledAborting},
+    {names::kProgramFilesLyn, L"InstallCheckCaseSentivity : Case Sensitivity is enabled for folder %s"},
+    {names::kPolicyTempFolder, kEnabledAborting},
+    {names::kPolicyFolder, kEnabledAborting},
+    {names::kLogsFolder, kEnabledAborting},
+    {names::kLangFolder, kEnabledAborting},
+    {names::kX64Folder, kEnabledAborting},
+    {names::kX86Folder, kEnabledAborting},
+    {names::kX64X64Folder, kEnabledAborting},
+    {names::kX64X86Folder, kEnabledAborting},
+    {names::kX86X86Folder, kEnabledAborting},
+    {names::kX86X64Folder, kEnabledAborting},
 };
 
 const int kVersionFields = 3;  // major.minor.build; anything after is ignored
@@ -196,15 +194,15 @@ DWORD GetDirectoryCaseSensitivity(const std::wstring& path, unsigned char& caseS
   }
   InstallLog(L"InstallCheckCaseSentivity : In Case Sensitivity Check without checking Os Support");
 
-  NtApiCompilerSafe* nativeApi = case_sensitivity_seams::nativeApi;
+  NtApiCompilerSafe* nativeApi = case_sensitivity_seams::nativeApi.get();
   if (!nativeApi->EnsureLoaded()) {
     InstallLog(L"InstallCheckCaseSentivity : In Case Sensitivity ERROR_INTERNAL_ERROR ");
     return ERROR_INTERNAL_ERROR;
   }
 
-  HANDLE directory = case_sensitivity_seams::createFile(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
-                                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (directory == INVALID_HANDLE_VALUE) {
+  const UniqueFile directory(case_sensitivity_seams::createFile(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                                                                FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!directory) {
     const DWORD error = GetLastError();
     InstallLog(L"InstallCheckCaseSentivity : In Case Sensitivity  Did not get proper handle");
     return error;
@@ -212,7 +210,7 @@ DWORD GetDirectoryCaseSensitivity(const std::wstring& path, unsigned char& caseS
 
   IO_STATUS_BLOCK ioStatus = {};
   FILE_CASE_SENSITIVE_INFORMATION information = {};
-  const NTSTATUS status = nativeApi->NtQueryInformationFile(directory, &ioStatus, &information, sizeof(information),
+  const NTSTATUS status = nativeApi->NtQueryInformationFile(directory.get(), &ioStatus, &information, sizeof(information),
                                                             kFileCaseSensitiveInformation);
   DWORD result = ERROR_SUCCESS;
   if (status < 0) {
@@ -220,7 +218,6 @@ DWORD GetDirectoryCaseSensitivity(const std::wstring& path, unsigned char& caseS
   } else {
     caseSensitive = static_cast<unsigned char>(information.Flags & FILE_CS_FLAG_CASE_SENSITIVE_DIR);
   }
-  CloseHandle(directory);
   return result;
 }
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "frame/Seam.h"
+
 class NtApiCompilerSafe;
 
 // The first Windows version with the attribute; process-wide (ProcessObjects.cpp).
@@ -25,13 +27,10 @@ std::vector<std::wstring> SplitString(const std::wstring& text, wchar_t separato
 // Windows error code (0 for success); caseSensitive receives 0 or 1.
 DWORD GetDirectoryCaseSensitivity(const std::wstring& path, unsigned char& caseSensitive);
 
-// Narrow seam: Wine cannot produce a case-sensitive directory, a directory
-// that will not open, or a failing query. Tests open directories through
-// their own function and hand the check a loader whose query slot they
-// replace; Reset() puts back CreateFileW and the process-wide loader.
+// Wine cannot produce a case-sensitive directory, a directory that will not
+// open, or a failing query: tests open directories through their own function
+// and hand the check a loader whose query slot they replace.
 namespace case_sensitivity_seams {
-using CreateFileFn = HANDLE(WINAPI*)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
-extern CreateFileFn createFile;
-extern NtApiCompilerSafe* nativeApi;
-void Reset();
-}  // namespace case_sensitivity_seams
+extern Seam<HANDLE(WINAPI*)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)> createFile;
+extern Seam<NtApiCompilerSafe*> nativeApi;
+}

@@ -7,32 +7,25 @@
 #include "frame/Exports.h"
 #include "frame/Guard.h"
 #include "frame/Log.h"
+#include "frame/Owners.h"
+#include "frame/ProductNames.h"
 
 namespace junction_seams {
-GetFileAttributesFn getFileAttributes = &::GetFileAttributesW;
-FindFirstFileFn findFirstFile = &::FindFirstFileW;
-void Reset() {
-  getFileAttributes = &::GetFileAttributesW;
-  findFirstFile = &::FindFirstFileW;
+Seam<DWORD(WINAPI*)(LPCWSTR)> getFileAttributes(&::GetFileAttributesW);
+Seam<HANDLE(WINAPI*)(LPCWSTR, LPWIN32_FIND_DATAW)> findFirstFile(&::FindFirstFileW);
 }
-}  // namespace junction_seams
 
 namespace {
 
 const DWORD kJunctionTagMask = 0xA0000003;  // IO_REPARSE_TAG_MOUNT_POINT, applied as a mask
 
 // The install and policy folders: the folder and every parent up to the root.
-const wchar_t* const kWalkedPaths[] = {
-    L"C:\\Program Files\\Norvale\\LYN",
-    L"C:\\ProgramData\\Norvale\\LYN\\Policy\\Temp",
-};
+const wchar_t* const kWalkedPaths[] = {names::kProgramFilesLyn, names::kPolicyTempFolder};
 
 // Folders examined by themselves.
 const wchar_t* const kSinglePaths[] = {
-    L"C:\\ProgramData\\Norvale\\LYN\\Logs",       L"C:\\Program Files\\Norvale\\LYN\\en",
-    L"C:\\Program Files\\Norvale\\LYN\\x64",      L"C:\\Program Files\\Norvale\\LYN\\x64\\x64",
-    L"C:\\Program Files\\Norvale\\LYN\\x64\\x86", L"C:\\Program Files\\Norvale\\LYN\\x86",
-    L"C:\\Program Files\\Norvale\\LYN\\x86\\x64", L"C:\\Program Files\\Norvale\\LYN\\x86\\x86",
+    names::kLogsFolder,    names::kLangFolder,    names::kX64Folder,     names::kX64X64Folder,
+    names::kX64X86Folder,  names::kX86Folder,     names::kX86X64Folder,  names::kX86X86Folder,
 };
 
 int CheckPathAndParents(const wchar_t* path) {
@@ -77,8 +70,8 @@ int CheckPathForJunction(const wchar_t* path) {
 
   InstallLog(L"Junction check : Directory is a REPARSE POINT");
   WIN32_FIND_DATAW findData = {};
-  HANDLE search = junction_seams::findFirstFile(path, &findData);
-  if (search == INVALID_HANDLE_VALUE) {
+  const UniqueFind search(junction_seams::findFirstFile(path, &findData));
+  if (!search) {
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND) {
       InstallLog(L"FindFirstFile failed for ERROR_FILE_NOT_FOUND(%d)\n", static_cast<int>(error));
@@ -87,7 +80,6 @@ int CheckPathForJunction(const wchar_t* path) {
     InstallLog(L"FindFirstFile failed (%d)\n", static_cast<int>(error));
     return -1;
   }
-  FindClose(search);
   if ((findData.dwReserved0 & kJunctionTagMask) != 0) {
     InstallLog(L"Junction check : Directory is a junction. Abort installation : %d\n", static_cast<int>(GetLastError()));
     return -1;

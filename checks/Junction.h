@@ -5,16 +5,14 @@
 
 #include <windows.h>
 
+#include "frame/Seam.h"
+
 // 0 when the path is not a junction (or does not exist), -1 otherwise.
 int CheckPathForJunction(const wchar_t* path);
 
-// Narrow seam: the two file-system queries the check depends on. Wine cannot
-// report a reparse tag or an access-denied directory, so tests point these
-// elsewhere and put them back with ResetJunctionSeams().
+// The two file-system queries the check depends on: Wine cannot report a
+// junction's reparse tag or an access-denied directory.
 namespace junction_seams {
-using GetFileAttributesFn = DWORD(WINAPI*)(LPCWSTR);
-using FindFirstFileFn = HANDLE(WINAPI*)(LPCWSTR, LPWIN32_FIND_DATAW);
-extern GetFileAttributesFn getFileAttributes;
-extern FindFirstFileFn findFirstFile;
-void Reset();
-}  // namespace junction_seams
+extern Seam<DWORD(WINAPI*)(LPCWSTR)> getFileAttributes;
+extern Seam<HANDLE(WINAPI*)(LPCWSTR, LPWIN32_FIND_DATAW)> findFirstFile;
+}

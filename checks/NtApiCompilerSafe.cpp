@@ -3,9 +3,8 @@
 #include <cwchar>
 
 namespace ntapi_seams {
-GetProcAddressFn getProcAddress = &::GetProcAddress;
-void Reset() { getProcAddress = &::GetProcAddress; }
-}  // namespace ntapi_seams
+Seam<FARPROC(WINAPI*)(HMODULE, LPCSTR)> getProcAddress(&::GetProcAddress);
+}
 
 namespace {
 
@@ -72,7 +71,11 @@ bool DynamicDllBaseVersioned::EnsureLoaded(const wchar_t* newModuleName) {
 void DynamicDllBaseVersioned::LoadModule() {
   if (IsSystemModule(m_moduleName)) {
     const DWORD flags = m_ownsModule ? 0 : GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
-    if (!GetModuleHandleExW(flags, m_moduleName, &m_hModule)) m_hModule = nullptr;
+    if (!GetModuleHandleExW(flags, m_moduleName, &m_hModule)) {
+      m_hModule = nullptr;
+    } else if (m_ownsModule) {
+      m_reference.reset(m_hModule);
+    }
     return;
   }
   // No other module is needed by this library: refuse rather than load
@@ -82,7 +85,7 @@ void DynamicDllBaseVersioned::LoadModule() {
 
 void DynamicDllBaseVersioned::UnloadModule() {
   if (m_hModule != nullptr && m_ownsModule) {
-    FreeLibrary(m_hModule);
+    m_reference.reset();
     m_hModule = nullptr;
   }
 }

@@ -7,6 +7,9 @@
 #include <windows.h>
 #include <winternl.h>
 
+#include "frame/Owners.h"
+#include "frame/Seam.h"
+
 // Module handle, lock and name-based lookup; the function list lives in the
 // derived class.
 class DynamicDllBaseVersioned {
@@ -36,7 +39,8 @@ class DynamicDllBaseVersioned {
   virtual void ClearAll() = 0;
 
  private:
-  HMODULE m_hModule;
+  HMODULE m_hModule;  // borrowed, or held through m_reference
+  UniqueModule m_reference;
   const wchar_t* m_moduleName;
   const char* m_lastFailedFunction;
   DWORD m_lastError;
@@ -109,10 +113,7 @@ class NtApiCompilerSafe : public DynamicDllBaseVersioned {
 // when it is unloaded (see ProcessObjects.cpp).
 extern NtApiCompilerSafe g_ntApiCompilerSafe;
 
-// Narrow seam: the name lookup. Tests count lookups or make one name fail,
-// and put the real lookup back with Reset().
+// The name lookup: tests count lookups or make one name fail.
 namespace ntapi_seams {
-using GetProcAddressFn = FARPROC(WINAPI*)(HMODULE, LPCSTR);
-extern GetProcAddressFn getProcAddress;
-void Reset();
-}  // namespace ntapi_seams
+extern Seam<FARPROC(WINAPI*)(HMODULE, LPCSTR)> getProcAddress;
+}

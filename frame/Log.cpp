@@ -7,6 +7,8 @@
 #include <memory>
 #include <vector>
 
+#include "frame/Owners.h"
+
 namespace {
 
 const wchar_t kFormattingError[] = L"Error during formatting.";
@@ -41,12 +43,11 @@ std::wstring FormatTextV(const wchar_t* format, va_list args) {
 
 void AppendToFile(const std::wstring& path, const std::string& bytes) {
   // No sharing restriction: another process holding the log open must not keep a line out.
-  HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
+  UniqueFile file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return;
   DWORD written = 0;
-  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(file);
+  WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
 }  // namespace
@@ -122,6 +123,11 @@ void InstallLog(const wchar_t* message, const char* narrowText) {
   }
 }
 
+void LogOutcomeText(MSIHANDLE hInstall, const std::wstring& text) {
+  MsiLogInfo(hInstall, text.c_str());
+  InstallLog(L"%s", text.c_str());
+}
+
 int CreateDirectoryTree(std::wstring path) {
   if (path.empty()) return 0;
   if (PathFileExistsW(path.c_str())) return 1;
@@ -143,12 +149,8 @@ int CreateDirectoryTree(std::wstring path) {
   if (piece == nullptr || !append(piece)) return 0;
 
   while (piece != nullptr) {
-    HANDLE dir = CreateFileW(levels, 0, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (dir == INVALID_HANDLE_VALUE) {
-      if (!CreateDirectoryW(levels, nullptr)) return 0;
-    } else {
-      CloseHandle(dir);
-    }
+    UniqueFile dir(CreateFileW(levels, 0, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!dir && !CreateDirectoryW(levels, nullptr)) return 0;
     piece = wcstok_s(nullptr, L"\\", &context);
     if (piece != nullptr && !append(piece)) return 0;
   }

@@ -82,3 +82,17 @@ void InstallLog(const wchar_t* message, Args... args) {
 // The narrow-string form (the description of a caught exception): widened
 // byte by byte so that %s receives wide text.
 void InstallLog(const wchar_t* message, const char* narrowText);
+
+// One outcome for both logs: formatted once, sent to the installer's log
+// first and then written to the text log as it stands.
+void LogOutcomeText(MSIHANDLE hInstall, const std::wstring& text);
+template <typename... Args>
+void LogOutcome(MSIHANDLE hInstall, const wchar_t* format, Args... args) {
+  static_assert(logdetail::AllLogArguments<Args...>::value,
+                "LogOutcome takes 32-bit integers, a 64-bit length and wide strings");
+  try {
+    LogOutcomeText(hInstall, logdetail::FormatText(format, args...));
+  } catch (...) {
+    // Logging never fails a custom action.
+  }
+}

@@ -1,6 +1,9 @@
 #include "frame/Platform.h"
 
 #include <windows.h>
+#include <shlobj.h>
+
+#include "frame/Owners.h"
 
 int Is64BitWindows() {
   SYSTEM_INFO info = {};
@@ -20,10 +23,24 @@ int Is64BitWindows() {
 }
 
 namespace platform_seams {
-Is64BitWindowsFn is64BitWindows = &::Is64BitWindows;
-void Reset() { is64BitWindows = &::Is64BitWindows; }
-}  // namespace platform_seams
+Seam<int (*)()> is64BitWindows(&::Is64BitWindows);
+}
 
 unsigned long PlatformRegistryView() {
   return platform_seams::is64BitWindows() != 0 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+}
+
+int GetWindowsDirectoryPath(std::wstring& path) {
+  UniqueKernelHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_IMPERSONATE | TOKEN_QUERY, token.put())) return -1;
+  wchar_t buffer[MAX_PATH] = {};
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_WINDOWS, token.get(), SHGFP_TYPE_CURRENT, buffer))) return -1;
+  path = buffer;
+  return 0;
+}
+
+std::wstring WindowsFolderOrDefault() {
+  std::wstring folder;
+  if (GetWindowsDirectoryPath(folder) != 0) folder = L"C:\\Windows";
+  return folder;
 }

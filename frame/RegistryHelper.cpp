@@ -1,10 +1,9 @@
 #include "frame/RegistryHelper.h"
 
 #include <memory>
+#include <utility>
 
-const HKEY ORegistryHelper::kNoKey = reinterpret_cast<HKEY>(~static_cast<ULONG_PTR>(0));
-
-ORegistryHelper::ORegistryHelper() : m_hKey(kNoKey) {
+ORegistryHelper::ORegistryHelper() {
   m_hives[L"HKEY_CLASSES_ROOT"] = HKEY_CLASSES_ROOT;
   m_hives[L"HKEY_CURRENT_USER"] = HKEY_CURRENT_USER;
   m_hives[L"HKEY_LOCAL_MACHINE"] = HKEY_LOCAL_MACHINE;
@@ -33,24 +32,21 @@ int ORegistryHelper::OpenKey(const std::wstring& keyPath, REGSAM access) {
   auto hive = m_hives.find(hiveName);
   if (hive == m_hives.end()) return -1;
 
-  HKEY key = nullptr;
+  UniqueRegKey key;
   LONG status;
   if (access & KEY_SET_VALUE) {
-    status = RegCreateKeyExW(hive->second, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &key,
-                             nullptr);
+    status = RegCreateKeyExW(hive->second, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr,
+                             key.put(), nullptr);
   } else {
-    status = RegOpenKeyExW(hive->second, subKey.c_str(), 0, access, &key);
+    status = RegOpenKeyExW(hive->second, subKey.c_str(), 0, access, key.put());
   }
   if (status != ERROR_SUCCESS) return -1;
-  m_hKey = key;
+  m_hKey = std::move(key);
   return 0;
 }
 
 int ORegistryHelper::CloseKey() {
-  if (HasOpenKey()) {
-    RegCloseKey(m_hKey);
-    m_hKey = kNoKey;
-  }
+  m_hKey.reset();
   return 0;
 }
 
@@ -58,12 +54,12 @@ int ORegistryHelper::QueryStringValue(const std::wstring& name, std::wstring& ou
   if (!HasOpenKey()) return -1;
   DWORD type = REG_SZ;
   DWORD size = 0;
-  if (RegQueryValueExW(m_hKey, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return -1;
+  if (RegQueryValueExW(m_hKey.get(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return -1;
   if (type != REG_SZ && type != REG_EXPAND_SZ) return -1;
 
   // size wide characters for size bytes: room to spare for a missing terminator.
   std::unique_ptr<wchar_t[]> buffer(new wchar_t[size + 1]());
-  if (RegQueryValueExW(m_hKey, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.get()), &size) !=
+  if (RegQueryValueExW(m_hKey.get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.get()), &size) !=
       ERROR_SUCCESS)
     return -1;
   const size_t chars = size / sizeof(wchar_t);
@@ -77,7 +73,7 @@ int ORegistryHelper::QueryDwordValue(const std::wstring& name, DWORD& out) {
   if (!HasOpenKey()) return -1;
   DWORD type = REG_DWORD;
   DWORD size = sizeof(DWORD);
-  return RegQueryValueExW(m_hKey, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&out), &size) ==
+  return RegQueryValueExW(m_hKey.get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&out), &size) ==
                  ERROR_SUCCESS
              ? 0
              : -1;
@@ -86,7 +82,7 @@ int ORegistryHelper::QueryDwordValue(const std::wstring& name, DWORD& out) {
 int ORegistryHelper::SetStringValue(const std::wstring& name, const std::wstring& value) {
   if (!HasOpenKey()) return -1;
   const DWORD bytes = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
-  return RegSetValueExW(m_hKey, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), bytes) ==
+  return RegSetValueExW(m_hKey.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), bytes) ==
                  ERROR_SUCCESS
              ? 0
              : -1;
@@ -94,7 +90,7 @@ int ORegistryHelper::SetStringValue(const std::wstring& name, const std::wstring
 
 int ORegistryHelper::SetDwordValue(const std::wstring& name, DWORD value) {
   if (!HasOpenKey()) return -1;
-  return RegSetValueExW(m_hKey, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)) ==
+  return RegSetValueExW(m_hKey.get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)) ==
                  ERROR_SUCCESS
              ? 0
              : -1;
@@ -102,12 +98,12 @@ int ORegistryHelper::SetDwordValue(const std::wstring& name, DWORD value) {
 
 int ORegistryHelper::DeleteValue(const std::wstring& name) {
   if (!HasOpenKey()) return -1;
-  return RegDeleteValueW(m_hKey, name.c_str()) == ERROR_SUCCESS ? 0 : -1;
+  return RegDeleteValueW(m_hKey.get(), name.c_str()) == ERROR_SUCCESS ? 0 : -1;
 }
 
 int ORegistryHelper::DeleteSubKey(const std::wstring& name) {
   if (!HasOpenKey()) return -1;
-  return RegDeleteKeyW(m_hKey, name.c_str()) == ERROR_SUCCESS ? 0 : -1;
+  return RegDeleteKeyW(m_hKey.get(), name.c_str()) == ERROR_SUCCESS ? 0 : -1;
 }
 
 int ORegistryHelper::DeleteOpenKey() { return DeleteSubKey(L""); }

@@ -6,6 +6,8 @@
 #include <map>
 #include <string>
 
+#include "frame/Owners.h"
+
 class ORegistryHelper {
  public:
   ORegistryHelper();
@@ -24,11 +26,10 @@ class ORegistryHelper {
   int DeleteOpenKey();
 
  private:
-  bool HasOpenKey() const { return m_hKey != kNoKey; }
+  bool HasOpenKey() const { return m_hKey.valid(); }
 
-  static const HKEY kNoKey;
   std::map<std::wstring, HKEY> m_hives;
-  HKEY m_hKey;
+  UniqueRegKey m_hKey;
 };
 
 // Each returns 0 on success and -1 on any failure; none throws or logs.

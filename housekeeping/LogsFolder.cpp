@@ -9,22 +9,19 @@
 #include "frame/Exports.h"
 #include "frame/Guard.h"
 #include "frame/Log.h"
+#include "frame/ProductNames.h"
 #include "frame/RegistryHelper.h"
 
 namespace {
 
-const wchar_t kCommonAppDataValue[] =
-    L"HKEY_LOCAL_MACHINE\\Software\\Norvale\\LYN\\General\\\\CommonAppDataFolder";
-const wchar_t kLogsFolder[] = L"Norvale\\LYN\\Logs\\";
-
 void RunDeleteOrbLogsFolder() {
   InstallLog(L"DeleteOrbLogsFolder: Start");
   std::wstring commonFolder;
-  if (ReadRegistryString(kCommonAppDataValue, commonFolder, 0) != 0) {
+  if (ReadRegistryString(names::kCommonAppDataValue, commonFolder, 0) != 0) {
     InstallLog(L"DeleteOrbLogsFolder: ERROR - Not able to find the ORB Logs Directory, This is Un-Expected");
     return;
   }
-  const std::wstring logsFolder = commonFolder + kLogsFolder;
+  const std::wstring logsFolder = commonFolder + names::kLogsSubfolder;
   if (PathFileExistsW(logsFolder.c_str()) != 1) {
     InstallLog(L"DeleteOrbLogsFolder: Failed to Find the ORB logs directory");
   } else if (DeletePathWithShell(logsFolder, true)) {

@@ -6,13 +6,12 @@
 #include "frame/Guard.h"
 #include "frame/Log.h"
 #include "frame/RegistryHelper.h"
+#include "frame/Owners.h"
 #include "frame/Platform.h"
+#include "frame/ProductNames.h"
 
 namespace {
 
-const wchar_t kTrayFolderValue[] =
-    L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\KDX\\Shared Components\\Framework\\\\Installed Path";
-const wchar_t kProductFolderValue[] = L"HKEY_LOCAL_MACHINE\\Software\\Norvale\\LYN\\General\\\\InstDir";
 const wchar_t kSupportLibrary[] = L"PinletInstSupp.dll";
 const wchar_t kPluginFile[] = L"OrbPinletPlugin.dll";
 const wchar_t kPluginName[] = L"ORBPinletPlugin";
@@ -24,43 +23,23 @@ PluginUninstallFn FindEntryPoint(HMODULE module, const char* name) {
   return reinterpret_cast<PluginUninstallFn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
-// Frees the support library if it is still held, even when the action is cut
-// short by an exception.
-class LibraryRelease {
- public:
-  explicit LibraryRelease(HMODULE& module) : m_module(module) {}
-  ~LibraryRelease() { Release(); }
-  LibraryRelease(const LibraryRelease&) = delete;
-  LibraryRelease& operator=(const LibraryRelease&) = delete;
-  void Release() {
-    if (m_module != nullptr) {
-      FreeLibrary(m_module);
-      m_module = nullptr;
-    }
-  }
-
- private:
-  HMODULE& m_module;
-};
-
 void RunUninstallOrbPinletPlugin() {
   InstallLog(L"UninstallOrbPinletPlugin started");
-  HMODULE module = nullptr;
+  UniqueModule module;
   int failed = 0;
-  LibraryRelease release(module);
   UninstallPinletPlugin(module, failed);
   if (failed != 0) {
     InstallLog(L"UninstallPinletPlugin : failed to unload ORB Pinlet plugin ");
   } else {
     InstallLog(L"UninstallPinletPlugin : successfull in unloading ORB Pinlet plugin");
   }
-  release.Release();
+  module.reset();
   InstallLog(L"UninstallOrbPinletPlugin end");
 }
 
 }  // namespace
 
-void UninstallPinletPlugin(HMODULE& module, int& failed) {
+void UninstallPinletPlugin(UniqueModule& module, int& failed) {
   // The protection policy would otherwise keep the tray application from
   // touching the plug-in's files.
   InstallLog(L"UninstallPinletPlugin : Calling DeleteOrbWRDPolicy()");
@@ -70,10 +49,10 @@ void UninstallPinletPlugin(HMODULE& module, int& failed) {
   // The tray application is a 32-bit program: its folder is normally
   // registered in the 32-bit view.
   std::wstring trayFolder;
-  if (ReadRegistryString(kTrayFolderValue, trayFolder, KEY_WOW64_32KEY) != 0) {
+  if (ReadRegistryString(names::kTrayFolderValue, trayFolder, KEY_WOW64_32KEY) != 0) {
     InstallLog(L"UninstallPinletPlugin : Unable to get Pinlet installation directory From WOW6432Node Try From "
                L"Normal Node.");
-    if (ReadRegistryString(kTrayFolderValue, trayFolder, KEY_WOW64_64KEY) != 0) {
+    if (ReadRegistryString(names::kTrayFolderValue, trayFolder, KEY_WOW64_64KEY) != 0) {
       InstallLog(L"UninstallPinletPlugin : Unable to get Pinlet installation directory From Regular Node.");
       return;
     }
@@ -82,15 +61,15 @@ void UninstallPinletPlugin(HMODULE& module, int& failed) {
   const std::wstring libraryPath = trayFolder + kSupportLibrary;
   InstallLog(L"UninstallPinletPlugin :  %s", libraryPath.c_str());
   // The library's dependencies live next to it, not on our search path.
-  module = LoadLibraryExW(libraryPath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-  if (module == nullptr) {
+  module.reset(LoadLibraryExW(libraryPath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+  if (!module) {
     InstallLog(L"UninstallPinletPlugin :  Unable to load PinletInstSupp.dll %d", static_cast<int>(GetLastError()));
     failed = 1;
     return;
   }
   InstallLog(L"UninstallPinletPlugin :  Successfully loaded %s", libraryPath.c_str());
 
-  const PluginUninstallFn prepare = FindEntryPoint(module, "PluginUninstallPrep");
+  const PluginUninstallFn prepare = FindEntryPoint(module.get(), "PluginUninstallPrep");
   if (prepare == nullptr) {
     InstallLog(L"UninstallPinletPlugin :  could not load function PluginUninstallPrep.");
     failed = 1;
@@ -98,7 +77,7 @@ void UninstallPinletPlugin(HMODULE& module, int& failed) {
   }
 
   std::wstring productFolder;
-  if (ReadRegistryString(kProductFolderValue, productFolder, PlatformRegistryView()) != 0) {
+  if (ReadRegistryString(names::kInstDirValue, productFolder, PlatformRegistryView()) != 0) {
     InstallLog(L"UninstallPinletPlugin :  Unable to get ORB installation directory.");
     return;
   }
@@ -111,7 +90,7 @@ void UninstallPinletPlugin(HMODULE& module, int& failed) {
   }
   InstallLog(L"UninstallPinletPlugin :  PluginUninstallPrep success.");
 
-  const PluginUninstallFn complete = FindEntryPoint(module, "PluginUninstallComplete");
+  const PluginUninstallFn complete = FindEntryPoint(module.get(), "PluginUninstallComplete");
   if (complete == nullptr) {
     InstallLog(L"UninstallPinletPlugin :  could not load function PluginUninstallComplete.");
     failed = 1;

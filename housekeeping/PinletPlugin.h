@@ -4,8 +4,10 @@
 
 #include <windows.h>
 
+#include "frame/Owners.h"
+
 // Unregisters "ORBPinletPlugin" through "PinletInstSupp.dll". module receives
 // the support library once loaded (the caller frees it); failed must be 0 on
 // entry and is set to 1 when the library or one of its calls failed, back to
 // 0 when both calls succeeded. Missing folders leave it 0: nothing to remove.
-void UninstallPinletPlugin(HMODULE& module, int& failed);
+void UninstallPinletPlugin(UniqueModule& module, int& failed);

@@ -9,23 +9,12 @@
 #include "frame/Log.h"
 #include "frame/RegistryHelper.h"
 #include "frame/Platform.h"
-#include "housekeeping/WindowsFolder.h"
+#include "frame/ProductNames.h"
 
 namespace {
 
-const wchar_t kCommonAppDataValue[] =
-    L"HKEY_LOCAL_MACHINE\\Software\\Norvale\\LYN\\General\\\\CommonAppDataFolder";
-const wchar_t kPolicyFile[] = L"Norvale\\LYN\\Policy\\LYNPolicy.opg";
-const wchar_t kOlderPolicyFile[] = L"Veltan\\ORB\\Policy\\ORBPolicy.opg";
-const wchar_t kPolicyTempFolder[] = L"Norvale\\LYN\\Policy\\Temp\\";
 const wchar_t kBackupFile[] = L"\\Temp\\LYNPolicy.opg";
 const wchar_t kOlderBackupFile[] = L"\\Temp\\ORBPolicy.opg";
-
-std::wstring WindowsFolderOrDefault() {
-  std::wstring folder;
-  if (GetWindowsDirectoryPath(folder) != 0) folder = L"C:\\Windows";
-  return folder;
-}
 
 void LogBackupOutcome(BOOL copied) {
   if (copied) {
@@ -39,11 +28,11 @@ void RestorePolicyBackup() {
   InstallLog(L"CopyPolicyBackup start");
   // The package writes the value in the platform's own view.
   std::wstring commonFolder;
-  if (ReadRegistryString(kCommonAppDataValue, commonFolder, PlatformRegistryView()) != 0) return;
+  if (ReadRegistryString(names::kCommonAppDataValue, commonFolder, PlatformRegistryView()) != 0) return;
 
   const std::wstring windowsFolder = WindowsFolderOrDefault();
-  const std::wstring policyFile = commonFolder + kPolicyFile;
-  CreateDirectoryTree(commonFolder + kPolicyTempFolder);
+  const std::wstring policyFile = commonFolder + names::kPolicyFile;
+  CreateDirectoryTree(commonFolder + names::kPolicyTempSubfolder);
 
   // No replace flag: a policy file already in place is newer than any backup.
   if (MoveFileW((windowsFolder + kBackupFile).c_str(), policyFile.c_str())) {
@@ -67,14 +56,14 @@ void RestorePolicyBackup() {
 
 bool BackupPolicyFile() {
   std::wstring commonFolder;
-  if (ReadRegistryString(kCommonAppDataValue, commonFolder, 0) != 0) return false;
+  if (ReadRegistryString(names::kCommonAppDataValue, commonFolder, 0) != 0) return false;
 
   const std::wstring backupFile = WindowsFolderOrDefault() + kBackupFile;
-  BOOL copied = CopyFileW((commonFolder + kPolicyFile).c_str(), backupFile.c_str(), FALSE);
+  BOOL copied = CopyFileW((commonFolder + names::kPolicyFile).c_str(), backupFile.c_str(), FALSE);
   LogBackupOutcome(copied);
   if (!copied) {
     // Upgrading from the older product line: its policy is saved under the current name.
-    copied = CopyFileW((commonFolder + kOlderPolicyFile).c_str(), backupFile.c_str(), FALSE);
+    copied = CopyFileW((commonFolder + names::kOlderPolicyFile).c_str(), backupFile.c_str(), FALSE);
     LogBackupOutcome(copied);
   }
   return true;

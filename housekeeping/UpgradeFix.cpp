@@ -8,10 +8,9 @@
 #include "frame/RegistryHelper.h"
 #include "housekeeping/PolicyBackup.h"
 #include "frame/Platform.h"
+#include "frame/ProductNames.h"
 
 namespace {
-
-const wchar_t kTrayPluginKey[] = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Veltan\\Pinlet\\Plugins\\ORBPinletPlugin";
 
 // The uninstall-protection setting belongs to the product's protection
 // components, which this package does not carry; with nothing installed to
@@ -21,7 +20,7 @@ int CarryOverUninstallProtection() { return 0; }
 void RunUpgradeFix() {
   InstallLog(L"UpgradeFix started");
   // A missing key is the normal case on machines without the tray application.
-  DeleteRegistryKey(kTrayPluginKey, PlatformRegistryView());
+  DeleteRegistryKey(names::kTrayPluginKey, PlatformRegistryView());
   CarryOverUninstallProtection();
   if (!BackupPolicyFile()) return;
   InstallLog(L"UpgradeFix end");

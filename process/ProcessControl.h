@@ -8,7 +8,7 @@
 
 #include <string>
 
-const UINT kTerminatedExitCode = 0xDEAD;
+#include "frame/Seam.h"
 
 // The first of the first 2048 processes whose full executable path contains
 // name (case-sensitive), opened for terminate, query and read; the caller
@@ -27,12 +27,9 @@ int terminateProcessByPID(MSIHANDLE hInstall, DWORD pid, UINT exitCode);
 // HKLM\Software\Norvale\LYN\General; the values stay in place.
 void killBypassAndAboutProcesses(MSIHANDLE hInstall);
 
-// Narrow seam: listing processes and terminating one. Tests use it to order the
-// list, to make the list or a termination fail, and put it back with Reset().
+// Listing processes and terminating one: tests order the list, or make the
+// list or a termination fail, which Wine will not do on request.
 namespace process_seams {
-using EnumProcessesFn = BOOL(WINAPI*)(DWORD*, DWORD, DWORD*);
-using TerminateProcessFn = BOOL(WINAPI*)(HANDLE, UINT);
-extern EnumProcessesFn enumProcesses;
-extern TerminateProcessFn terminateProcess;
-void Reset();
+extern Seam<BOOL(WINAPI*)(DWORD*, DWORD, DWORD*)> enumProcesses;
+extern Seam<BOOL(WINAPI*)(HANDLE, UINT)> terminateProcess;
 }  // namespace process_seams

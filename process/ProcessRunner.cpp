@@ -6,11 +6,11 @@
 #include <new>
 
 #include "frame/Log.h"
+#include "frame/Owners.h"
 
 namespace runner_seams {
-GetExitCodeProcessFn getExitCodeProcess = &::GetExitCodeProcess;
-void Reset() { getExitCodeProcess = &::GetExitCodeProcess; }
-}  // namespace runner_seams
+Seam<BOOL(WINAPI*)(HANDLE, LPDWORD)> getExitCodeProcess(&::GetExitCodeProcess);
+}
 
 namespace {
 // The uninstall-set tool reports success with -2 as well as with 0.
@@ -32,24 +32,22 @@ int CreateAndExecuteCmdLineProcessWithOutputToFile(MSIHANDLE hInstall, const wch
   // Always set: without capture the child then starts with no standard handles at all.
   startup.dwFlags = STARTF_USESTDHANDLES;
 
-  HANDLE outputHandle = INVALID_HANDLE_VALUE;
+  UniqueFile output;
   if (redirectOutput) {
     SECURITY_ATTRIBUTES inheritable = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     // Write-data only and no truncation: the child's text overwrites an old
     // file from its first byte.
-    outputHandle = CreateFileW(outputFile, FILE_WRITE_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (outputHandle == INVALID_HANDLE_VALUE) {
-      const DWORD error = GetLastError();
-      wchar_t text[96] = {};
-      swprintf(text, sizeof(text) / sizeof(text[0]), L"Failed to create redirection file its OK? error code = %lu",
-               error);
+    output.reset(CreateFileW(outputFile, FILE_WRITE_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!output) {
       // Not fatal: the program still runs, its output is lost.
-      InstallLog(L"CreateAndExecuteCmdLineProcessWithOutputToFile : %s", text);
+      InstallLog(L"CreateAndExecuteCmdLineProcessWithOutputToFile : Failed to create redirection file its OK? error "
+                 L"code = %lu",
+                 GetLastError());
     }
     startup.hStdInput = nullptr;
-    startup.hStdOutput = outputHandle;
-    startup.hStdError = outputHandle;
+    startup.hStdOutput = output.get();
+    startup.hStdError = output.get();
   }
 
   // CreateProcessW may write into its command line.
@@ -66,18 +64,19 @@ int CreateAndExecuteCmdLineProcessWithOutputToFile(MSIHANDLE hInstall, const wch
 
   int result = 0;
   if (started) {
-    wchar_t text[192] = {};
-    swprintf(text, sizeof(text) / sizeof(text[0]),
-             L"CreateAndExecuteCmdLineProcessWithOutputToFile(), Successfully Created process with PID: %lu, with "
-             L"TID: %lu\n",
-             processInfo.dwProcessId, processInfo.dwThreadId);
-    MsiLogInfo(hInstall, text);
-    InstallLog(L"CreateAndExecuteCmdLineProcessWithOutputToFile : %ls", text);
+    const UniqueKernelHandle process(processInfo.hProcess);
+    const UniqueKernelHandle thread(processInfo.hThread);
+    const std::wstring text = logdetail::FormatText(
+        L"CreateAndExecuteCmdLineProcessWithOutputToFile(), Successfully Created process with PID: %lu, with TID: "
+        L"%lu\n",
+        processInfo.dwProcessId, processInfo.dwThreadId);
+    MsiLogInfo(hInstall, text.c_str());
+    InstallLog(L"CreateAndExecuteCmdLineProcessWithOutputToFile : %ls", text.c_str());
 
-    WaitForSingleObject(processInfo.hProcess, INFINITE);
+    WaitForSingleObject(process.get(), INFINITE);
 
     DWORD exitCode = 0;
-    if (!runner_seams::getExitCodeProcess(processInfo.hProcess, &exitCode)) {
+    if (!runner_seams::getExitCodeProcess(process.get(), &exitCode)) {
       const DWORD error = GetLastError();
       InstallLog(L" GetExitCodeProcess  failed with error : %d", error);
     } else {
@@ -85,19 +84,13 @@ int CreateAndExecuteCmdLineProcessWithOutputToFile(MSIHANDLE hInstall, const wch
       // Named after the uninstall-set tool whatever program ran; signed, so -2 reads as -2.
       InstallLog(L"Return value of ZPK : %d", exitCode);
     }
-    CloseHandle(processInfo.hThread);
-    CloseHandle(processInfo.hProcess);
   } else {
-    wchar_t code[16] = {};
-    swprintf(code, sizeof(code) / sizeof(code[0]), L"%lu", startError);
-    wchar_t text[128] = {};
-    swprintf(text, sizeof(text) / sizeof(text[0]),
-             L"CreateAndExecuteCmdLineProcessWithOutputToFile(), Can't create process, error: %ls\n", code);
-    MsiLogInfo(hInstall, text);
-    InstallLog(L"CreateAndExecuteCmdLineProcessWithOutputToFile(), Can't create process, error: %ls", code);
+    const std::wstring text = logdetail::FormatText(
+        L"CreateAndExecuteCmdLineProcessWithOutputToFile(), Can't create process, error: %lu", startError);
+    MsiLogInfo(hInstall, (text + L"\n").c_str());
+    InstallLog(L"%s", text.c_str());
   }
 
-  if (outputHandle != INVALID_HANDLE_VALUE) CloseHandle(outputHandle);
   InstallLog(L"Function: CreateAndExecuteCmdLineProcessWithOutputToFile ended");
   return result;
 }

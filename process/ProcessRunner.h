@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "frame/Seam.h"
+
 // 1 when the child started, ran to its end and exited with 0 or 0xFFFFFFFE
 // (-2); 0 otherwise. With redirectOutput the child's standard output and error
 // go to outputFile, which is opened without truncation; otherwise the child
@@ -20,10 +22,7 @@ inline int CreateAndExecuteCmdLineProcessWithOutputToFile(MSIHANDLE hInstall, co
                                                         redirectOutput);
 }
 
-// Narrow seam: reading the exit code cannot be made to fail through the real
-// API, so tests point this elsewhere and put it back with Reset().
+// Reading the exit code cannot be made to fail through the real API.
 namespace runner_seams {
-using GetExitCodeProcessFn = BOOL(WINAPI*)(HANDLE, LPDWORD);
-extern GetExitCodeProcessFn getExitCodeProcess;
-void Reset();
-}  // namespace runner_seams
+extern Seam<BOOL(WINAPI*)(HANDLE, LPDWORD)> getExitCodeProcess;
+}

@@ -182,7 +182,7 @@ class CaseSensitivityCheck : public ::testing::Test {
     g_queryShapes.clear();
   }
   void TearDown() override {
-    case_sensitivity_seams::Reset();
+    case_sensitivity_seams::createFile.Reset(); case_sensitivity_seams::nativeApi.Reset();
     RemoveTree(kProgramFilesNorvale);
     RemoveTree(kProgramDataNorvale);
   }
@@ -194,8 +194,8 @@ class CaseSensitivityCheck : public ::testing::Test {
   void UseFakeQuery() {
     ASSERT_TRUE(m_api.EnsureLoaded());
     m_api.m_pNtQueryInformationFile = &FakeQuery;
-    case_sensitivity_seams::createFile = &RecordingCreateFile;
-    case_sensitivity_seams::nativeApi = &m_api;
+    case_sensitivity_seams::createFile.Set(&RecordingCreateFile);
+    case_sensitivity_seams::nativeApi.Set(&m_api);
   }
   NtApiCompilerSafe m_api;
 };
@@ -443,13 +443,13 @@ TEST_F(CaseSensitivityCheck, UnavailableNativeFunctionsEndTheCheckWithInternalEr
     }
   };
   NtApiCompilerSafe api;  // not loaded yet: this check's call does the load
-  case_sensitivity_seams::nativeApi = &api;
-  ntapi_seams::getProcAddress = &FailingLookup::Lookup;
+  case_sensitivity_seams::nativeApi.Set(&api);
+  ntapi_seams::getProcAddress.Set(&FailingLookup::Lookup);
   {
     ScopedFakeShell shell(VerText("10.0.17134.1"));
     LogCapture log;
     EXPECT_EQ(CheckCaseSentivity(0), -1);
-    ntapi_seams::Reset();
+    ntapi_seams::getProcAddress.Reset();
     EXPECT_EQ(log.Lines(), Concat({{kStart, kExecute}, Shown(kPopenOutput, "10.0.17134.1"),
                                    {CurrentVersion("10.0.17134.1"), kAbove}, Shown(kOsVersion, "10.0.17134.1"),
                                    {kQuerying, kInternal, kFailed + "1359"}}));
@@ -578,8 +578,8 @@ TEST(CaseSensitivitySteps, DirectoryQueryResetsTheFlagAndClosesItsHandle) {
   NtApiCompilerSafe api;
   ASSERT_TRUE(api.EnsureLoaded());
   api.m_pNtQueryInformationFile = &FakeQuery;
-  case_sensitivity_seams::nativeApi = &api;
-  case_sensitivity_seams::createFile = &RecordingCreateFile;
+  case_sensitivity_seams::nativeApi.Set(&api);
+  case_sensitivity_seams::createFile.Set(&RecordingCreateFile);
   for (const QueryAnswer answer : {QueryAnswer{0, 1}, QueryAnswer{0xC0000022u, 0}}) {
     g_answers = {{L"C:\\ProgramData", answer}};
     flag = 0;
@@ -589,5 +589,5 @@ TEST(CaseSensitivitySteps, DirectoryQueryResetsTheFlagAndClosesItsHandle) {
     EXPECT_EQ(result, answer.status == 0 ? 0u : 5u);
     EXPECT_EQ(flag, answer.status == 0 ? 1 : 0);
   }
-  case_sensitivity_seams::Reset();
+  case_sensitivity_seams::createFile.Reset(); case_sensitivity_seams::nativeApi.Reset();
 }

@@ -81,7 +81,7 @@ class JunctionCheck : public ::testing::Test {
     g_findError = 0;
   }
   void TearDown() override {
-    junction_seams::Reset();
+    junction_seams::getFileAttributes.Reset(); junction_seams::findFirstFile.Reset();
     RunUnix("rm -f '" + UnixPath(kProgramFilesNorvale) + "'");
     RemoveTree(kProgramFilesNorvale);
     RemoveTree(kProgramDataNorvale);
@@ -133,7 +133,7 @@ TEST_F(JunctionCheck, LinkedParentOfTheInstallFolderAbortsBeforeThePolicyFolder)
   ASSERT_EQ(RunUnix("ln -s '" + UnixPath(L"C:\\ih-junction-target") + "' '" +
                     UnixPath(L"C:\\Program Files") + "/Norvale'"),
             0);
-  junction_seams::findFirstFile = &FindWithTag;
+  junction_seams::findFirstFile.Set(&FindWithTag);
   g_tag = 0xA0000003;  // IO_REPARSE_TAG_MOUNT_POINT
   LogCapture log;
   EXPECT_EQ(CheckJunction(0), -1);
@@ -178,27 +178,27 @@ TEST(JunctionTags, AnyTagSharingABitWithTheMountPointTagFails) {
     g_attributes = {{L"C:\\Some\\Folder", {FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, 0}}};
     g_tag = c.tag;
     g_findError = 0;
-    junction_seams::getFileAttributes = &FakeAttributes;
-    junction_seams::findFirstFile = &FindWithTag;
+    junction_seams::getFileAttributes.Set(&FakeAttributes);
+    junction_seams::findFirstFile.Set(&FindWithTag);
     EXPECT_EQ(CheckPathForJunction(L"C:\\Some\\Folder"), c.expected) << std::hex << c.tag;
-    junction_seams::Reset();
+    junction_seams::getFileAttributes.Reset(); junction_seams::findFirstFile.Reset();
   }
 }
 
 TEST(JunctionPath, UnreadableAttributesFailNamingInvalidParameter) {
   g_attributes = {{L"C:\\Locked", {INVALID_FILE_ATTRIBUTES, ERROR_ACCESS_DENIED}}};
-  junction_seams::getFileAttributes = &FakeAttributes;
+  junction_seams::getFileAttributes.Set(&FakeAttributes);
   LogCapture log;
   EXPECT_EQ(CheckPathForJunction(L"C:\\Locked"), -1);
-  junction_seams::Reset();
+  junction_seams::getFileAttributes.Reset(); junction_seams::findFirstFile.Reset();
   EXPECT_EQ(log.Lines(), (std::vector<std::string>{"Junction check : get attributes of: C:\\Locked",
                                                    "Junction check : ERROR_INVALID_PARAMETER : 5"}));
 }
 
 TEST(JunctionPath, ReparsePointThatCannotBeListed) {
   g_attributes = {{L"C:\\Gone", {FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, 0}}};
-  junction_seams::getFileAttributes = &FakeAttributes;
-  junction_seams::findFirstFile = &FindWithTag;
+  junction_seams::getFileAttributes.Set(&FakeAttributes);
+  junction_seams::findFirstFile.Set(&FindWithTag);
 
   g_findError = ERROR_FILE_NOT_FOUND;
   LogCapture notFound;
@@ -212,14 +212,14 @@ TEST(JunctionPath, ReparsePointThatCannotBeListed) {
   LogCapture denied;
   EXPECT_EQ(CheckPathForJunction(L"C:\\Gone"), -1);
   EXPECT_EQ(WithoutBlanks(denied.Lines()).back(), "FindFirstFile failed (5)");
-  junction_seams::Reset();
+  junction_seams::getFileAttributes.Reset(); junction_seams::findFirstFile.Reset();
 }
 
 TEST(JunctionPath, ClosesTheSearchHandle) {
   g_attributes = {{L"C:\\Linked", {FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, 0}}};
   g_findError = 0;
-  junction_seams::getFileAttributes = &FakeAttributes;
-  junction_seams::findFirstFile = &FindWithTag;
+  junction_seams::getFileAttributes.Set(&FakeAttributes);
+  junction_seams::findFirstFile.Set(&FindWithTag);
   InstallLog(L"warm up");  // the log's own first-use work is not the check's
   for (DWORD tag : {0x00000000u, 0xA0000003u}) {
     g_tag = tag;
@@ -227,5 +227,5 @@ TEST(JunctionPath, ClosesTheSearchHandle) {
     CheckPathForJunction(L"C:\\Linked");
     EXPECT_EQ(NextHandleValues(), before);
   }
-  junction_seams::Reset();
+  junction_seams::getFileAttributes.Reset(); junction_seams::findFirstFile.Reset();
 }

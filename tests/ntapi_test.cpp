@@ -74,9 +74,9 @@ class NativeLoader : public ::testing::Test {
     g_lookups.clear();
     g_missing.clear();
     g_sleepOnFirstLookupMs = 0;
-    ntapi_seams::getProcAddress = &RecordingLookup;
+    ntapi_seams::getProcAddress.Set(&RecordingLookup);
   }
-  void TearDown() override { ntapi_seams::Reset(); }
+  void TearDown() override { ntapi_seams::getProcAddress.Reset(); }
 };
 
 TEST_F(NativeLoader, StartsEmptyAndTheWrappersAnswerNotImplementedWithoutCalling) {

@@ -49,7 +49,7 @@ class TrayPluginRemoval : public ::testing::Test {
     DeleteOrbWRDPolicy();
     protectionLines = protection.Lines();
   }
-  void TearDown() override { platform_seams::Reset(); }
+  void TearDown() override { platform_seams::is64BitWindows.Reset(); }
 
   static void SetTrayFolder(const std::wstring& folder, REGSAM view = KEY_WOW64_32KEY) {
     ASSERT_TRUE(RegSetString(HKEY_LOCAL_MACHINE, kFrameworkKey, L"Installed Path", folder, view));
@@ -190,7 +190,7 @@ TEST_F(TrayPluginRemoval, UnreadableProductFolderCountsAsSuccessWithoutCallingTh
                                             kSucceeded, "PinletInstSupp: unloaded", "UninstallOrbPinletPlugin end"}));
 
   // On 32-bit Windows that same value is the one read.
-  platform_seams::is64BitWindows = &Report32BitWindows;
+  platform_seams::is64BitWindows.Set(&Report32BitWindows);
   const Lines lines = Run();
   ASSERT_GT(lines.size(), Loaded(L"full").size());
   EXPECT_EQ(lines[Loaded(L"full").size()], "PinletInstSupp: PluginUninstallPrep(" + kPluginPath + ") -> 0");
@@ -241,22 +241,20 @@ TEST_F(TrayPluginRemoval, RemovalHandsTheLibraryToItsCallerAndSetsTheFlag) {
   SetTrayFolder(StandIn(L"full"));
   SetProductFolder();
   ScopedEnvironmentVariable result(L"IH_PINLET_COMPLETE_RESULT", L"1");
-  HMODULE module = nullptr;
+  UniqueModule module;
   int failed = 0;
   UninstallPinletPlugin(module, failed);
   EXPECT_EQ(failed, 1);
-  ASSERT_NE(module, nullptr);
-  EXPECT_EQ(GetModuleHandleW((StandIn(L"full") + L"PinletInstSupp.dll").c_str()), module);
-  FreeLibrary(module);
+  ASSERT_TRUE(module.valid());
+  EXPECT_EQ(GetModuleHandleW((StandIn(L"full") + L"PinletInstSupp.dll").c_str()), module.get());
+  module.reset();
 
   // A full success puts the flag back to 0 even when the caller left it set.
   SetEnvironmentVariableW(L"IH_PINLET_COMPLETE_RESULT", nullptr);
-  module = nullptr;
   failed = 1;
   UninstallPinletPlugin(module, failed);
   EXPECT_EQ(failed, 0);
-  ASSERT_NE(module, nullptr);
-  FreeLibrary(module);
+  ASSERT_TRUE(module.valid());
 }
 
 TEST_F(TrayPluginRemoval, LeavesNoHandleOpen) {

@@ -7,7 +7,7 @@
 #include "frame/Log.h"
 #include "housekeeping/PolicyBackup.h"
 #include "frame/Platform.h"
-#include "housekeeping/WindowsFolder.h"
+#include "frame/Platform.h"
 #include "support/HousekeepingSupport.h"
 #include "support/TestSupport.h"
 
@@ -36,7 +36,7 @@ TEST(WindowsFolderPath, IsTheSystemsWindowsFolderWithoutTrailingBackslashAndClos
 
 class PolicyBackup : public ::testing::Test {
  protected:
-  void TearDown() override { platform_seams::Reset(); }
+  void TearDown() override { platform_seams::is64BitWindows.Reset(); }
 
   HousekeepingMachineState machine;
   const std::wstring common = HousekeepingTestRoot() + L"\\Common\\";
@@ -187,7 +187,7 @@ TEST_F(PolicyBackup, RestoreReadsThePlatformsViewAndBackupTheDefaultView) {
   EXPECT_EQ(ReadFileBytes(policyFile), "policy in the 64-bit view's folder");
 
   // On 32-bit Windows the restore turns to the 32-bit view; the backup does not.
-  platform_seams::is64BitWindows = &Report32BitWindows;
+  platform_seams::is64BitWindows.Set(&Report32BitWindows);
   EXPECT_TRUE(BackupPolicyFile());
   EXPECT_EQ(ReadFileBytes(backupFile), "policy in the 64-bit view's folder");
   const std::wstring otherPolicy = other + L"Norvale\\LYN\\Policy\\LYNPolicy.opg";
@@ -227,7 +227,7 @@ TEST_F(UpgradeFixAction, DeletesTheTrayPluginKeyInThePlatformsViewAndBacksUpTheP
 
   // On 32-bit Windows the key is the one in the 32-bit view.
   ASSERT_TRUE(RegSetString(HKEY_LOCAL_MACHINE, kTrayPluginKey, L"Path", L"C:\\OrbPinletPlugin.dll", KEY_WOW64_64KEY));
-  platform_seams::is64BitWindows = &Report32BitWindows;
+  platform_seams::is64BitWindows.Set(&Report32BitWindows);
   UpgradeFix();
   EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, kTrayPluginKey, KEY_WOW64_32KEY));
   EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, kTrayPluginKey, KEY_WOW64_64KEY));

@@ -69,7 +69,7 @@ class ProcessControl : public ::testing::Test {
   }
   // The stand-ins a test started have ended by now: their copies can go.
   void TearDown() override {
-    process_seams::Reset();
+    process_seams::enumProcesses.Reset(); process_seams::terminateProcess.Reset();
     g_ids.clear();
     RemoveTree(kFolder);
   }
@@ -190,7 +190,7 @@ TEST_F(ProcessControl, FirstMatchInListOrderWinsAndIdsThatCannotBeOpenedGiveNoLi
   StartedProcess host(LongRunning(CopyOfLongRunner(L"LynService.exe\\host.exe")));
   ASSERT_TRUE(service.WaitUntilLoaded());
   ASSERT_TRUE(host.WaitUntilLoaded());
-  process_seams::enumProcesses = &ListedIds;
+  process_seams::enumProcesses.Set(&ListedIds);
 
   g_ids = {0, 0x7FFFFFF0, host.pid(), service.pid()};
   LogCapture first;
@@ -216,7 +216,7 @@ TEST_F(ProcessControl, FirstMatchInListOrderWinsAndIdsThatCannotBeOpenedGiveNoLi
 TEST_F(ProcessControl, OnlyTheFirst2048IdsAreExamined) {
   StartedProcess service(LongRunning(StandInPath(L"LynService.exe")));
   ASSERT_TRUE(service.WaitUntilLoaded());
-  process_seams::enumProcesses = &ListedIds;
+  process_seams::enumProcesses.Set(&ListedIds);
   // 2048 ids that cannot be opened, then the service: it would be found by a
   // lookup that examined more.
   g_ids.assign(2048, 0);
@@ -236,7 +236,7 @@ TEST_F(ProcessControl, OnlyTheFirst2048IdsAreExamined) {
 TEST_F(ProcessControl, UnreadableProcessListLooksLikeNoServiceAndLeavesOnlyTheEnteredLine) {
   StartedProcess service(LongRunning(StandInPath(L"LynService.exe")));
   ASSERT_TRUE(service.WaitUntilLoaded());
-  process_seams::enumProcesses = &ListUnavailable;
+  process_seams::enumProcesses.Set(&ListUnavailable);
   LogCapture log;
   EXPECT_EQ(getProcessHandleByName(L"LynService.exe"), INVALID_HANDLE_VALUE);
   EXPECT_EQ(log.Lines(), (std::vector<std::string>{kEntered}));
@@ -249,7 +249,7 @@ TEST_F(ProcessControl, UnreadableProcessListLooksLikeNoServiceAndLeavesOnlyTheEn
 TEST_F(ProcessControl, KillExistingGives0WhenTheServiceCannotBeTerminated) {
   StartedProcess service(LongRunning(StandInPath(L"LynService.exe")));
   ASSERT_TRUE(service.WaitUntilLoaded());
-  process_seams::terminateProcess = &TerminateRefused;
+  process_seams::terminateProcess.Set(&TerminateRefused);
   LogCapture log;
   const auto before = NextHandleValues();
   EXPECT_EQ(killExistingORBProcess(), 0);
@@ -314,7 +314,7 @@ TEST_F(ProcessControl, TerminateByIdThatFailsIsLoggedWithTheExitCodeInHexAndNotS
   ASSERT_NE(session.handle(), 0u);
   StartedProcess service(LongRunning(StandInPath(L"LynService.exe")));
   ASSERT_TRUE(service.started());
-  process_seams::terminateProcess = &TerminateRefused;
+  process_seams::terminateProcess.Set(&TerminateRefused);
   LogCapture log;
   const auto before = NextHandleValues();
   EXPECT_EQ(terminateProcessByPID(session.handle(), service.pid(), 0xDEAD), 0);

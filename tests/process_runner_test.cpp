@@ -42,7 +42,7 @@ class ProcessRunner : public ::testing::Test {
     ASSERT_TRUE(CreateDirectoryW(kFolder.c_str(), nullptr));
   }
   void TearDown() override {
-    runner_seams::Reset();
+    runner_seams::getExitCodeProcess.Reset();
     RemoveTree(kFolder);
   }
   const std::wstring out = kFolder + L"\\out.txt";
@@ -176,7 +176,7 @@ TEST_F(ProcessRunner, WaitsForTheChildWithoutATimeLimit) {
 }
 
 TEST_F(ProcessRunner, UnreadableExitCodeGives0WithTheErrorAndNoReturnValueLine) {
-  runner_seams::getExitCodeProcess = &ExitCodeUnreadable;
+  runner_seams::getExitCodeProcess.Set(&ExitCodeUnreadable);
   LogCapture log;
   const std::wstring command = Child(L"--ids");
   EXPECT_EQ(CreateAndExecuteCmdLineProcessWithOutputToFile(0, command, out, true), 0);
@@ -208,7 +208,7 @@ TEST_F(ProcessRunner, EveryPathClosesEveryHandle) {
       {L"unreadable exit code", Child(L"--exit 0"), out, true, false},
   };
   for (const auto& path : paths) {
-    runner_seams::getExitCodeProcess = path.exitCodeReadable ? &::GetExitCodeProcess : &ExitCodeUnreadable;
+    runner_seams::getExitCodeProcess.Set(path.exitCodeReadable ? &::GetExitCodeProcess : &ExitCodeUnreadable);
     const auto before = NextHandleValues();
     CreateAndExecuteCmdLineProcessWithOutputToFile(session.handle(), path.command, path.output, path.capture);
     EXPECT_EQ(NextHandleValues(), before) << Narrow(path.name);

@@ -1,0 +1,55 @@
+// The product's fixed names: registry value paths, folders and files that more
+// than one step uses. Each is written here once.
+#pragma once
+
+// The product's own values, written by the package and the product.
+#define IH_GENERAL_KEY L"HKEY_LOCAL_MACHINE\\Software\\Norvale\\LYN\\General"
+#define IH_GENERAL_VALUE(name) IH_GENERAL_KEY L"\\\\" name
+
+namespace names {
+
+constexpr wchar_t kInstDirValue[] = IH_GENERAL_VALUE(L"InstDir");
+constexpr wchar_t kCommonAppDataValue[] = IH_GENERAL_VALUE(L"CommonAppDataFolder");
+constexpr wchar_t kBypassPidValue[] = IH_GENERAL_VALUE(L"LYNBypassExePid");
+constexpr wchar_t kAboutPidValue[] = IH_GENERAL_VALUE(L"ORBAboutExePid");
+
+// Below "CommonAppDataFolder" (which ends in a backslash).
+constexpr wchar_t kLogsSubfolder[] = L"Norvale\\LYN\\Logs\\";
+constexpr wchar_t kPolicyFile[] = L"Norvale\\LYN\\Policy\\LYNPolicy.opg";
+constexpr wchar_t kPolicyTempSubfolder[] = L"Norvale\\LYN\\Policy\\Temp\\";
+constexpr wchar_t kOlderPolicyFile[] = L"Veltan\\ORB\\Policy\\ORBPolicy.opg";
+
+// The product's folders as the pre-install checks know them.
+#define IH_PROGRAM_FILES_MAKER L"C:\\Program Files\\Norvale"
+#define IH_PROGRAM_FILES_LYN IH_PROGRAM_FILES_MAKER L"\\LYN"
+#define IH_PROGRAMDATA L"C:\\ProgramData"
+#define IH_PROGRAMDATA_MAKER IH_PROGRAMDATA L"\\Norvale"
+#define IH_PROGRAMDATA_LYN IH_PROGRAMDATA_MAKER L"\\LYN"
+constexpr wchar_t kProgramData[] = IH_PROGRAMDATA;
+constexpr wchar_t kProgramFilesMaker[] = IH_PROGRAM_FILES_MAKER;
+constexpr wchar_t kProgramDataMaker[] = IH_PROGRAMDATA_MAKER;
+constexpr wchar_t kProgramFilesLyn[] = IH_PROGRAM_FILES_LYN;
+constexpr wchar_t kProgramDataLyn[] = IH_PROGRAMDATA_LYN;
+constexpr wchar_t kPolicyFolder[] = IH_PROGRAMDATA_LYN L"\\Policy";
+constexpr wchar_t kPolicyTempFolder[] = IH_PROGRAMDATA_LYN L"\\Policy\\Temp";
+constexpr wchar_t kLogsFolder[] = IH_PROGRAMDATA_LYN L"\\Logs";
+constexpr wchar_t kLangFolder[] = IH_PROGRAM_FILES_LYN L"\\en";
+constexpr wchar_t kX64Folder[] = IH_PROGRAM_FILES_LYN L"\\x64";
+constexpr wchar_t kX64X64Folder[] = IH_PROGRAM_FILES_LYN L"\\x64\\x64";
+constexpr wchar_t kX64X86Folder[] = IH_PROGRAM_FILES_LYN L"\\x64\\x86";
+constexpr wchar_t kX86Folder[] = IH_PROGRAM_FILES_LYN L"\\x86";
+constexpr wchar_t kX86X64Folder[] = IH_PROGRAM_FILES_LYN L"\\x86\\x64";
+constexpr wchar_t kX86X86Folder[] = IH_PROGRAM_FILES_LYN L"\\x86\\x86";
+
+// The maker's tray application and its plug-in.
+constexpr wchar_t kTrayFolderValue[] =
+    L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\KDX\\Shared Components\\Framework\\\\Installed Path";
+constexpr wchar_t kTrayPluginKey[] = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Veltan\\Pinlet\\Plugins\\ORBPinletPlugin";
+
+// Programs of the product.
+constexpr wchar_t kServiceExe[] = L"LynService.exe";
+
+// Every process the library ends gets this exit code.
+constexpr unsigned int kTerminatedExitCode = 0xDEAD;
+
+}  // namespace names
