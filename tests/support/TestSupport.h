@@ -114,4 +114,15 @@ std::wstring Widen(const std::string& text);
 // opened (a single slot would miss a handle opened after one that was closed).
 std::vector<HANDLE> NextHandleValues(size_t count = 32);
 
+// The one leak probe: made before a call, Unchanged() after it tells that the
+// call closed every handle it opened.
+class HandleProbe {
+ public:
+  HandleProbe() : m_before(NextHandleValues()) {}
+  bool Unchanged() const { return NextHandleValues() == m_before; }
+
+ private:
+  std::vector<HANDLE> m_before;
+};
+
 }  // namespace testsupport
