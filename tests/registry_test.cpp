@@ -1,150 +1,127 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "frame/RegistryHelper.h"
 #include "support/TestSupport.h"
 
 using namespace testsupport;
 
 namespace {
-const wchar_t kKey[] = L"Software\\Norvale\\IHRegistryTest";
-const std::wstring kBase = L"HKEY_LOCAL_MACHINE\\Software\\Norvale\\IHRegistryTest";
-}  // namespace
+const std::wstring kKey = L"Software\\Norvale\\IHRegistryTest";
+const std::wstring kBase = L"HKEY_LOCAL_MACHINE\\" + kKey;
 
-class RegistryHelper : public ::testing::Test {
- protected:
-  ScopedRegistryKey cleanup64{HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_64KEY};
-  ScopedRegistryKey cleanup32{HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_32KEY};
+void SetRaw(const wchar_t* name, DWORD type, const void* data, DWORD size) {
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr), 0);
+  RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size);
+  RegCloseKey(key);
+}
+
+std::wstring Str(const std::wstring& path, REGSAM view = 0) {
+  std::wstring value = L"unset";
+  return ReadRegistryString(path, value, view) == 0 ? value : L"-1:" + value;
+}
+std::wstring Dword(const std::wstring& path) {
+  DWORD value = 7;
+  return ReadRegistryDword(path, value, 0) == 0 ? std::to_wstring(value) : L"-1:" + std::to_wstring(value);
+}
+// Observations in the order they were made (operands of + are unsequenced).
+struct Seq {
+  std::wstring text;
+  explicit Seq(int first) : text(std::to_wstring(first)) {}
+  explicit Seq(const std::wstring& first) : text(first) {}
+  Seq& operator<<(int next) { return *this << std::to_wstring(next); }
+  Seq& operator<<(const std::wstring& next) {
+    text += L" " + next;
+    return *this;
+  }
+  operator std::wstring() const { return text; }
 };
 
-TEST_F(RegistryHelper, StringReadKeepsOneTrailingBackslashInTheKeyAndReadsTheValue) {
-  ASSERT_TRUE(RegSetString(HKEY_LOCAL_MACHINE, kKey, L"InstDir", L"C:\\Program Files\\Norvale\\LYN\\"));
-  std::wstring value = L"old";
-  EXPECT_EQ(ReadRegistryString(kBase + L"\\\\InstDir", value, 0), 0);
-  EXPECT_EQ(value, L"C:\\Program Files\\Norvale\\LYN\\");
-  // The same path read as a 32-bit value: the key opens, the string is too long.
-  DWORD number = 7;
-  EXPECT_EQ(ReadRegistryDword(kBase + L"\\\\InstDir", number, 0), -1);
-  EXPECT_EQ(number, 7u);
+std::wstring Exists(const std::wstring& subKey, REGSAM view = 0) {
+  return RegKeyExists(HKEY_LOCAL_MACHINE, kKey + subKey, view) ? L"present" : L"absent";
 }
+}  // namespace
 
-TEST_F(RegistryHelper, WritesAndReadsBackStringsAndDwordsCreatingMissingKeys) {
-  EXPECT_EQ(WriteRegistryString(kBase + L"\\Deep\\Er\\\\Name", L"value", 0), 0);
-  EXPECT_EQ(WriteRegistryDword(kBase + L"\\Deep\\\\Pid", 4242, 0), 0);
-  std::wstring text;
-  EXPECT_TRUE(RegGetString(HKEY_LOCAL_MACHINE, std::wstring(kKey) + L"\\Deep\\Er", L"Name", text));
-  EXPECT_EQ(text, L"value");
-  DWORD number = 0;
-  EXPECT_EQ(ReadRegistryDword(kBase + L"\\Deep\\\\Pid", number, 0), 0);
-  EXPECT_EQ(number, 4242u);
-  EXPECT_EQ(ReadRegistryString(kBase + L"\\Deep\\Er\\\\Name", text, 0), 0);
-  EXPECT_EQ(text, L"value");
-}
-
-TEST_F(RegistryHelper, StringReadRefusesOtherTypesAndLeavesExpandableTextUnexpanded) {
+TEST(RegistryHelper, ValuePathsTypesViewsAndDeletion) {
+  ScopedRegistryKey cleanup64{HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_64KEY};
+  ScopedRegistryKey cleanup32{HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_32KEY};
+  const wchar_t embedded[] = {L'a', L'b', 0, L'c', L'd'}, unterminated[] = {L'x', L'y', L'z'}, one[] = L"A";
+  const std::string eight(8, '\x01');
+  SetRaw(L"Embedded", REG_SZ, embedded, sizeof(embedded));
+  SetRaw(L"Unterminated", REG_SZ, unterminated, sizeof(unterminated));
+  SetRaw(L"Empty", REG_SZ, nullptr, 0);
+  SetRaw(L"Expand", REG_EXPAND_SZ, L"%SystemRoot%\\T", 30);
+  SetRaw(L"OneChar", REG_SZ, one, sizeof(one));  // 'A', 0: four bytes
+  SetRaw(L"Eight", REG_BINARY, eight.data(), 8);
   RegSetDword(HKEY_LOCAL_MACHINE, kKey, L"Number", 5);
-  RegSetString(HKEY_LOCAL_MACHINE, kKey, L"Expand", L"%SystemRoot%\\Temp", 0, REG_EXPAND_SZ);
-  std::wstring value = L"kept";
-  EXPECT_EQ(ReadRegistryString(kBase + L"\\\\Number", value, 0), -1);
-  EXPECT_EQ(value, L"kept");
-  EXPECT_EQ(ReadRegistryString(kBase + L"\\\\Expand", value, 0), 0);
-  EXPECT_EQ(value, L"%SystemRoot%\\Temp");
-}
+  RegSetString(HKEY_LOCAL_MACHINE, kKey, L"InstDir", L"C:\\LYN\\");
+  RegSetDword(HKEY_LOCAL_MACHINE, kKey + L"\\Parent\\Child", L"V", 1);
 
-TEST_F(RegistryHelper, StringReadStopsAtTheFirstNullAndAcceptsMissingTerminator) {
-  RegSetBinary(HKEY_LOCAL_MACHINE, kKey, L"Placeholder", "");
-  // REG_SZ data "ab\0cd" without a final terminator, and "xyz" without any.
-  HKEY key;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
-  const wchar_t embedded[] = {L'a', L'b', 0, L'c', L'd'};
-  const wchar_t unterminated[] = {L'x', L'y', L'z'};
-  RegSetValueExW(key, L"Embedded", 0, REG_SZ, reinterpret_cast<const BYTE*>(embedded), sizeof(embedded));
-  RegSetValueExW(key, L"Unterminated", 0, REG_SZ, reinterpret_cast<const BYTE*>(unterminated), sizeof(unterminated));
-  RegSetValueExW(key, L"Empty", 0, REG_SZ, nullptr, 0);
-  RegCloseKey(key);
-  std::wstring value;
-  EXPECT_EQ(ReadRegistryString(kBase + L"\\\\Embedded", value, 0), 0);
-  EXPECT_EQ(value, L"ab");
-  EXPECT_EQ(ReadRegistryString(kBase + L"\\\\Unterminated", value, 0), 0);
-  EXPECT_EQ(value, L"xyz");
-  EXPECT_EQ(ReadRegistryString(kBase + L"\\\\Empty", value, 0), 0);
-  EXPECT_EQ(value, L"");
-}
-
-TEST_F(RegistryHelper, DwordReadTakesAnyFourByteValueAndRefusesLargerOnes) {
-  RegSetString(HKEY_LOCAL_MACHINE, kKey, L"OneChar", L"A");  // 'A', 0: four bytes
-  RegSetBinary(HKEY_LOCAL_MACHINE, kKey, L"Eight", std::string(8, '\x01'));
-  DWORD value = 0;
-  EXPECT_EQ(ReadRegistryDword(kBase + L"\\\\OneChar", value, 0), 0);
-  EXPECT_EQ(value, 0x41u);
-  value = 99;
-  EXPECT_EQ(ReadRegistryDword(kBase + L"\\\\Eight", value, 0), -1);
-  EXPECT_EQ(ReadRegistryDword(kBase + L"\\\\Missing", value, 0), -1);
-}
-
-TEST_F(RegistryHelper, UnknownHivesAndPathsWithoutBackslashFailEverywhere) {
-  std::wstring text;
-  DWORD number = 0;
-  for (const std::wstring& path : {std::wstring(L"HKLM\\Software\\Norvale\\IHRegistryTest\\\\V"),
-                                   std::wstring(L"hkey_local_machine\\Software\\\\V"), std::wstring(L"NoBackslash")}) {
-    EXPECT_EQ(ReadRegistryString(path, text, 0), -1);
-    EXPECT_EQ(ReadRegistryDword(path, number, 0), -1);
-    EXPECT_EQ(WriteRegistryString(path, L"x", 0), -1);
-    EXPECT_EQ(WriteRegistryDword(path, 1, 0), -1);
-    EXPECT_EQ(DeleteRegistryValue(path, 0), -1);
-    EXPECT_EQ(DeleteRegistryKey(path, 0), -1);
+  struct Row {
+    const char* name;
+    std::function<std::wstring()> observe;
+    std::wstring expected;
+  } rows[] = {
+      {"string keeps one backslash of the pair in the key", [] { return Str(kBase + L"\\\\InstDir"); }, L"C:\\LYN\\"},
+      {"string stops at the first null", [] { return Str(kBase + L"\\\\Embedded"); }, L"ab"},
+      {"string without terminator", [] { return Str(kBase + L"\\\\Unterminated"); }, L"xyz"},
+      {"empty string", [] { return Str(kBase + L"\\\\Empty"); }, L""},
+      {"expandable text unexpanded", [] { return Str(kBase + L"\\\\Expand"); }, L"%SystemRoot%\\T"},
+      {"string refuses a number", [] { return Str(kBase + L"\\\\Number"); }, L"-1:unset"},
+      {"dword takes four bytes of any type", [] { return Dword(kBase + L"\\\\OneChar"); }, L"65"},
+      {"dword refuses eight bytes", [] { return Dword(kBase + L"\\\\Eight"); }, L"-1:7"},
+      {"dword missing value", [] { return Dword(kBase + L"\\\\Missing"); }, L"-1:7"},
+      {"writes create missing keys",
+       [] {
+         Seq seq{WriteRegistryString(kBase + L"\\Deep\\Er\\\\Name", L"v", 0)};
+         seq << WriteRegistryDword(kBase + L"\\Deep\\\\Pid", 42, 0) << Str(kBase + L"\\Deep\\Er\\\\Name");
+         return seq << Dword(kBase + L"\\Deep\\\\Pid");
+       },
+       L"0 0 v 42"},
+      {"leading and repeated backslashes skipped",
+       [] {
+         Seq seq{WriteRegistryDword(L"\\\\HKEY_LOCAL_MACHINE\\\\\\" + kKey + L"\\\\Skip", 3, 0)};
+         return seq << Dword(kBase + L"\\\\Skip");
+       },
+       L"0 3"},
+      {"unknown hive, lower case, no backslash",
+       [] {
+         Seq seq{Str(L"\\HKEY_LOCAL_MACHINE")};
+         for (std::wstring path : {L"HKLM\\" + kKey + L"\\\\V", std::wstring(L"hkey_local_machine\\S\\\\V"), std::wstring(L"None")})
+           seq << WriteRegistryDword(path, 1, 0) << DeleteRegistryValue(path, 0) << DeleteRegistryKey(path, 0) << Str(path);
+         return seq;
+       },
+       L"-1:unset -1 -1 -1 -1:unset -1 -1 -1 -1:unset -1 -1 -1 -1:unset"},
+      {"views are passed through",
+       [] {
+         WriteRegistryString(kBase + L"\\\\Where", L"32", KEY_WOW64_32KEY);
+         WriteRegistryString(kBase + L"\\\\Where", L"64", KEY_WOW64_64KEY);
+         Seq seq{Str(kBase + L"\\\\Where")};
+         seq << Str(kBase + L"\\\\Where", KEY_WOW64_32KEY) << DeleteRegistryValue(kBase + L"\\\\Where", KEY_WOW64_32KEY);
+         return seq << Str(kBase + L"\\\\Where", KEY_WOW64_32KEY) << Str(kBase + L"\\\\Where", KEY_WOW64_64KEY);
+       },
+       L"64 32 0 -1:unset 64"},
+      {"delete value on a missing key creates the key and fails",
+       [] {
+         Seq seq{DeleteRegistryValue(kBase + L"\\New\\\\Value", 0)};
+         return seq << Exists(L"\\New");
+       },
+       L"-1 present"},
+      {"delete key refuses subkeys, removes a leaf, creates and removes a missing one",
+       [] {
+         Seq seq{DeleteRegistryKey(kBase + L"\\Parent", 0)};
+         seq << Exists(L"\\Parent\\Child") << DeleteRegistryKey(kBase + L"\\Parent\\Child", 0) << Exists(L"\\Parent\\Child");
+         return seq << DeleteRegistryKey(kBase + L"\\Never", 0) << Exists(L"\\Never");
+       },
+       L"-1 present 0 absent 0 absent"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const HandleProbe rowProbe;
+    EXPECT_EQ(row.observe(), row.expected);
+    EXPECT_TRUE(rowProbe.Unchanged()) << "a registry key was left open";
   }
-  EXPECT_EQ(ReadRegistryString(L"\\HKEY_LOCAL_MACHINE", text, 0), -1);  // the only backslash comes first
-}
 
-TEST_F(RegistryHelper, LeadingBackslashesAndRunsAfterTheHiveAreSkipped) {
-  EXPECT_EQ(WriteRegistryDword(L"\\\\HKEY_LOCAL_MACHINE\\\\\\Software\\Norvale\\IHRegistryTest\\\\V", 3, 0), 0);
-  DWORD value = 0;
-  EXPECT_TRUE(RegGetDword(HKEY_LOCAL_MACHINE, kKey, L"V", value));
-  EXPECT_EQ(value, 3u);
-}
-
-TEST_F(RegistryHelper, DeleteValueOnMissingKeyCreatesTheKeyAndFails) {
-  EXPECT_EQ(DeleteRegistryValue(kBase + L"\\New\\\\Value", 0), -1);
-  EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, std::wstring(kKey) + L"\\New"));
-  RegSetDword(HKEY_LOCAL_MACHINE, kKey, L"Gone", 1);
-  EXPECT_EQ(DeleteRegistryValue(kBase + L"\\\\Gone", 0), 0);
-  EXPECT_FALSE(RegValueExists(HKEY_LOCAL_MACHINE, kKey, L"Gone"));
-}
-
-TEST_F(RegistryHelper, DeleteKeyRemovesALeafAndRefusesAKeyWithSubkeys) {
-  EXPECT_EQ(DeleteRegistryKey(kBase + L"\\NeverThere", 0), 0);
-  EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, std::wstring(kKey) + L"\\NeverThere"));
-
-  RegSetDword(HKEY_LOCAL_MACHINE, std::wstring(kKey) + L"\\Parent\\Child", L"V", 1);
-  EXPECT_EQ(DeleteRegistryKey(kBase + L"\\Parent", 0), -1);
-  EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, std::wstring(kKey) + L"\\Parent\\Child"));
-  EXPECT_EQ(DeleteRegistryKey(kBase + L"\\Parent\\Child", 0), 0);
-  EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, std::wstring(kKey) + L"\\Parent\\Child"));
-}
-
-TEST_F(RegistryHelper, ViewFlagSelectsThe32Or64BitBranch) {
-  EXPECT_EQ(WriteRegistryString(kBase + L"\\\\Where", L"32-bit", KEY_WOW64_32KEY), 0);
-  EXPECT_EQ(WriteRegistryString(kBase + L"\\\\Where", L"64-bit", KEY_WOW64_64KEY), 0);
-  std::wstring text;
-  EXPECT_TRUE(RegGetString(HKEY_LOCAL_MACHINE, L"Software\\Wow6432Node\\Norvale\\IHRegistryTest", L"Where", text));
-  EXPECT_EQ(text, L"32-bit");
-  EXPECT_EQ(ReadRegistryString(kBase + L"\\\\Where", text, 0), 0);  // the library's own view is 64-bit
-  EXPECT_EQ(text, L"64-bit");
-  EXPECT_EQ(ReadRegistryString(kBase + L"\\\\Where", text, KEY_WOW64_32KEY), 0);
-  EXPECT_EQ(text, L"32-bit");
-  EXPECT_EQ(DeleteRegistryValue(kBase + L"\\\\Where", KEY_WOW64_32KEY), 0);
-  EXPECT_FALSE(RegValueExists(HKEY_LOCAL_MACHINE, kKey, L"Where", KEY_WOW64_32KEY));
-  EXPECT_TRUE(RegValueExists(HKEY_LOCAL_MACHINE, kKey, L"Where", KEY_WOW64_64KEY));
-}
-
-TEST_F(RegistryHelper, OperationsLeaveNoKeyOpen) {
-  const auto before = NextHandleValues();
-  std::wstring text;
-  DWORD number;
-  WriteRegistryString(kBase + L"\\\\S", L"x", 0);
-  ReadRegistryString(kBase + L"\\\\S", text, 0);
-  ReadRegistryDword(kBase + L"\\\\S", number, 0);
-  DeleteRegistryValue(kBase + L"\\\\S", 0);
-  DeleteRegistryKey(kBase + L"\\Leaf", 0);
-  EXPECT_EQ(NextHandleValues(), before);
 }

@@ -111,40 +111,22 @@ std::string LogCapture::Raw() const {
 
 std::vector<std::string> LogCapture::Lines() const {
   std::vector<std::string> lines;
-  std::string raw = Raw();
-  size_t pos = 0;
-  while (pos < raw.size()) {
+  const std::string raw = Raw();
+  for (size_t pos = 0; pos < raw.size();) {
     size_t end = raw.find("\r\n", pos);
-    std::string line = raw.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
-    lines.push_back(std::regex_replace(line, kPrefix, "", std::regex_constants::format_first_only));
-    if (end == std::string::npos) break;
+    if (end == std::string::npos) end = raw.size();
+    lines.push_back(std::regex_replace(raw.substr(pos, end - pos), kPrefix, "", std::regex_constants::format_first_only));
     pos = end + 2;
   }
   return lines;
 }
 
-std::vector<std::string> LogCapture::Messages() const {
-  std::vector<std::string> messages;
-  std::string raw = Raw();
-  size_t pos = 0;
-  while (pos < raw.size()) {
-    size_t end = raw.find("\r\n", pos);
-    std::string line = raw.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
-    std::smatch match;
-    if (std::regex_search(line, match, kPrefix)) messages.push_back(line.substr(match.length(0)));
-    if (end == std::string::npos) break;
-    pos = end + 2;
-  }
-  return messages;
-}
-
 std::wstring BuildDir() { return IH_BUILD_DIR; }
-std::wstring TinyMsiPath() { return IH_TINY_MSI; }
 
 MsiTestSession::MsiTestSession() {
   MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
   MsiSetExternalUIRecord(&MsiTestSession::Handler, INSTALLLOGMODE_INFO, this, &m_previous);
-  if (MsiOpenPackageW(TinyMsiPath().c_str(), &m_handle) != ERROR_SUCCESS) m_handle = 0;
+  if (MsiOpenPackageW(IH_TINY_MSI, &m_handle) != ERROR_SUCCESS) m_handle = 0;
   m_records.clear();  // what the engine said while opening the package
 }
 
@@ -203,22 +185,6 @@ bool RegSetString(HKEY root, const std::wstring& subKey, const std::wstring& nam
 
 bool RegSetDword(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD value, REGSAM view) {
   return SetValue(root, subKey, name, REG_DWORD, &value, sizeof(value), view);
-}
-
-bool RegSetBinary(HKEY root, const std::wstring& subKey, const std::wstring& name, const std::string& bytes,
-                  REGSAM view) {
-  return SetValue(root, subKey, name, REG_BINARY, bytes.data(), static_cast<DWORD>(bytes.size()), view);
-}
-
-bool RegGetString(HKEY root, const std::wstring& subKey, const std::wstring& name, std::wstring& value, REGSAM view) {
-  wchar_t buffer[4096] = {};
-  DWORD size = sizeof(buffer) - sizeof(wchar_t);
-  if (RegGetValueW(root, subKey.c_str(), name.c_str(), RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND |
-                       (view == KEY_WOW64_32KEY ? RRF_SUBKEY_WOW6432KEY : view == KEY_WOW64_64KEY ? RRF_SUBKEY_WOW6464KEY : 0),
-                   nullptr, buffer, &size) != ERROR_SUCCESS)
-    return false;
-  value = buffer;
-  return true;
 }
 
 bool RegGetDword(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD& value, REGSAM view) {

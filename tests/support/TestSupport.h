@@ -19,8 +19,6 @@ class LogCapture {
   // The messages, prefix removed, one entry per line written; a message that
   // ended in "\n" shows as its text followed by an empty entry.
   std::vector<std::string> Lines() const;
-  // Only the messages (lines that carry a prefix), prefix removed.
-  std::vector<std::string> Messages() const;
 
  private:
   long long m_start;
@@ -88,10 +86,6 @@ class ScopedEnvironmentVariable {
 bool RegSetString(HKEY root, const std::wstring& subKey, const std::wstring& name, const std::wstring& value,
                   REGSAM view = 0, DWORD type = REG_SZ);
 bool RegSetDword(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD value, REGSAM view = 0);
-bool RegSetBinary(HKEY root, const std::wstring& subKey, const std::wstring& name, const std::string& bytes,
-                  REGSAM view = 0);
-bool RegGetString(HKEY root, const std::wstring& subKey, const std::wstring& name, std::wstring& value,
-                  REGSAM view = 0);
 bool RegGetDword(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD& value, REGSAM view = 0);
 bool RegKeyExists(HKEY root, const std::wstring& subKey, REGSAM view = 0);
 bool RegValueExists(HKEY root, const std::wstring& subKey, const std::wstring& name, REGSAM view = 0);
@@ -104,7 +98,6 @@ std::string UnixPath(const std::wstring& windowsPath);
 
 // The build tree, as a Windows path (Z:\...).
 std::wstring BuildDir();
-std::wstring TinyMsiPath();
 
 std::string Narrow(const std::wstring& text);
 std::wstring Widen(const std::string& text);
