@@ -188,6 +188,7 @@ TEST(ProcessControl, EndsTheServiceByNameAndTheCompanionsByTheirStoredIds) {
        TerminateProcess, Report32BitWindows},
   };
   const ScopeExit removeCopies([] { RemoveTree(kFolder); });
+  // Ids that an earlier run left behind would decide the rows.
   for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) ScopedRegistryKey{HKEY_LOCAL_MACHINE, kGeneralKey, view};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
