@@ -1,430 +1,220 @@
+// Tests of the process runner and of finding and ending the product's
+// processes, with real processes: the stand-ins and copies of them.
 #include <gtest/gtest.h>
-
 #include <windows.h>
 #include <psapi.h>
+#include <shlobj.h>
 
 #include <algorithm>
-#include <string>
-#include <vector>
+#include <deque>
 
-#include "frame/Log.h"
+#include "frame/Owners.h"
+#include "frame/Platform.h"
 #include "process/ProcessControl.h"
-#include "support/ProcessSupport.h"
+#include "process/ProcessRunner.h"
+#include "support/ScopedSeam.h"
 #include "support/TestSupport.h"
 
 using namespace testsupport;
 
-namespace {
+static std::wstring StandInPath(const std::wstring& name) { return BuildDir() + L"\\standins\\" + name; }
 
-const std::wstring kFolder = L"C:\\ih-process-test";
+// A long-running stand-in (or a copy of it), started; ended when the scope ends.
+struct StartedProcess {
+  explicit StartedProcess(const std::wstring& program) {
+    std::wstring line = L"\"" + program + L"\" 120000";  // its own cap, should a test crash
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) return;
+    const UniqueKernelHandle thread(info.hThread);
+    process.reset(info.hProcess);
+    // A lookup can read its path only once its main module is loaded.
+    wchar_t loaded[MAX_PATH] = {};
+    for (int i = 0; i < 500 && !K32GetModuleFileNameExW(info.hProcess, nullptr, loaded, MAX_PATH); ++i) Sleep(20);
+  }
+  ~StartedProcess() { TerminateProcess(process.get(), 1) && WaitForSingleObject(process.get(), 10000); }
+  // Checks that it was ended with 0xDEAD (waiting up to 10 s for it), or that it still runs.
+  void ExpectEnded(bool ended) const {
+    DWORD code = STILL_ACTIVE;
+    WaitForSingleObject(process.get(), ended ? 10000 : 100);
+    GetExitCodeProcess(process.get(), &code);
+    EXPECT_EQ(code, ended ? 0xDEADu : STILL_ACTIVE) << "process " << pid();
+  }
+  DWORD pid() const { return GetProcessId(process.get()); }
+  UniqueKernelHandle process;
+};
+
+// The text-log lines and installer-log texts of one call made with a real
+// installer handle, after checking its result and that it closed every handle
+// it opened.
+template <typename Call>
+static std::pair<std::vector<std::string>, std::vector<std::string>> RunCall(int result, Call call) {
+  MsiTestSession session;
+  LogCapture log;
+  HandleProbe probe;
+  EXPECT_EQ(call(session.handle()), result);
+  EXPECT_TRUE(probe.Unchanged());
+  std::vector<std::string> records;
+  // Wine puts "Info [1]." in front of a record handed to an external handler.
+  for (const auto& record : session.records()) records.push_back(Narrow(record.text).substr(9));
+  return {log.Lines(), records};
+}
+
+// Checks that the wanted lines come one after the other in the log.
+static void ExpectFollowing(const std::vector<std::string>& lines, const std::vector<std::string>& wanted) {
+  EXPECT_NE(std::search(lines.begin(), lines.end(), wanted.begin(), wanted.end()), lines.end())
+      << ::testing::PrintToString(lines);
+}
+
+using Values = std::vector<std::pair<std::string, std::string>>;
+// The placeholders ("$PID") replaced by their values.
+static std::vector<std::string> Expand(std::vector<std::string> lines, const Values& values) {
+  for (auto& line : lines)
+    for (const auto& value : values)
+      for (size_t at; (at = line.find(value.first)) != std::string::npos;)
+        line.replace(at, value.first.size(), value.second);
+  return lines;
+}
+
+const std::string kRunner = "CreateAndExecuteCmdLineProcessWithOutputToFile";
+const std::string kEnded = "Function: " + kRunner + " ended", kNoChild = kRunner + "(), Can't create process, error: 2";
+const std::string kCreated = kRunner + "(), Successfully Created process with PID: $PID, with TID: $TID";
+static BOOL WINAPI ExitCodeUnreadable(HANDLE, LPDWORD) { return SetLastError(ERROR_INVALID_HANDLE), FALSE; }
+
+// Rows: the child's arguments (empty: a program that does not exist); the
+// output file below the test folder, out.txt holding the alphabet before
+// (nullptr: out.txt without capture); the result; lines that come one after the
+// other in the text log; the installer log where it decides the row; what
+// out.txt holds afterwards (nullptr: not checked); how the exit code is read.
+// $CMD is the command line, $PID and $TID the ids the child wrote about itself.
+TEST(ProcessRunner, RunsTheChildHiddenAndReportsHowItEnded) {
+  const std::wstring folder = L"C:\\ih-runner-test", child = L"\"" + StandInPath(L"child.exe") + L"\" ";
+  const ScopeExit removeFolder([&folder] { RemoveTree(folder); });
+  const struct {
+    const char* name; std::wstring arguments; const wchar_t* output; int result; std::vector<std::string> lines;
+    std::vector<std::string> records = {}; const char* after = nullptr;
+    decltype(&GetExitCodeProcess) exitCode = GetExitCodeProcess;
+  } rows[] = {
+      {"-2 succeeds", L"--ids --sleep 200 --exit 0xFFFFFFFE", L"out.txt", 1,
+       {"Function: " + kRunner + " Started", kRunner + "(), process command line is: $CMD", kRunner + " : " + kCreated,
+        "", "Return value of ZPK : -2", kEnded},
+       {kCreated + "\n"}},
+      {"0 succeeds; output and error overwrite the file from its start", L"--out hello --err !", L"out.txt", 1,
+       {"Return value of ZPK : 0"}, {}, "hello!GHIJKLMNOPQRSTUVWXYZ"},
+      // The child writes the kinds of the standard handles it was given.
+      {"1 fails; without capture", L"--out lost --exit 1 --handles C:\\ih-runner-test\\out.txt", nullptr, 0,
+       {"Return value of ZPK : 1"}, {}, "in=null out=null err=null"},
+      {"output folder missing", L"--exit 0", L"missing\\out.txt", 1,
+       {kRunner + " : Failed to create redirection file its OK? error code = 3"}},
+      {"program missing", L"", L"out.txt", 0, {kNoChild, kEnded}, {kNoChild + "\n"}},
+      {"exit code unreadable", L"--exit 0", L"out.txt", 0, {" GetExitCodeProcess  failed with error : 6", kEnded}, {},
+       nullptr, ExitCodeUnreadable},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ASSERT_TRUE(RemoveTree(folder) && CreateDirectoryW(folder.c_str(), nullptr) &&
+                WriteFileBytes(folder + L"\\out.txt", "ABCDEFGHIJKLMNOPQRSTUVWXYZ"));
+    const std::wstring output = folder + L"\\" + (row.output ? row.output : L"out.txt");
+    const std::wstring command = row.arguments.empty() ? folder + L"\\none.exe" : child + row.arguments;
+    ScopedSeam exitCode(runner_seams::getExitCodeProcess, row.exitCode);
+    const auto [lines, records] = RunCall(row.result, [&](MSIHANDLE hInstall) {
+      return CreateAndExecuteCmdLineProcessWithOutputToFile(hInstall, command, output, row.output != nullptr);
+    });
+    const std::string out = ReadFileBytes(folder + L"\\out.txt");
+    unsigned long pid = 0, tid = 0;
+    sscanf(out.c_str(), "pid=%lu tid=%lu", &pid, &tid);
+    const Values values = {{"$CMD", Narrow(command)}, {"$PID", std::to_string(pid)}, {"$TID", std::to_string(tid)}};
+    ExpectFollowing(lines, Expand(row.lines, values));
+    if (!row.records.empty()) { EXPECT_EQ(records, Expand(row.records, values)); }
+    if (row.after) { EXPECT_EQ(out, row.after); }
+  }
+}
+
+const std::wstring kFolder = L"C:\\ih-process-test\\";
 const wchar_t kGeneralKey[] = L"Software\\Norvale\\LYN\\General";
-const std::string kEntered = "getProcessHandleByName: Entered";
-const std::string kFound = "getProcessHandleByName: LYN Service Found";
-const std::string kEnd = "getProcessHandleByName: Process END";
-const std::string kNotRunning = "killExistingORBProcess : could not get process handle for LynService.exe ";
-const std::string kProcessLinePrefix = "getProcessHandleByName: process Name = ";
-const DWORD kLongRun = 120000;  // cap for a stand-in that a failed test could not end
+const std::string kFound = "getProcessHandleByName: LYN Service Found", kEntered = "getProcessHandleByName: Entered",
+                  kNotRunning = "killExistingORBProcess : could not get process handle for LynService.exe ",
+                  kKilled = "killExistingORBProcess :Successfully killed existing orb service 1",
+                  kTerminated = "Terminated Successfully the Process with PID: ";
 
-std::wstring LongRunning(const std::wstring& path) {
-  return L"\"" + path + L"\" " + std::to_wstring(kLongRun);
+static std::vector<DWORD> g_listed;  // what the process list hands out
+static BOOL WINAPI Listed(DWORD* ids, DWORD bytes, DWORD* returned) {
+  *returned = std::min<DWORD>(bytes, g_listed.size() * sizeof(DWORD));
+  return std::copy_n(g_listed.begin(), *returned / sizeof(DWORD), ids), TRUE;
 }
+static BOOL WINAPI Unreadable(DWORD*, DWORD, DWORD*) { return FALSE; }
+static BOOL WINAPI Refused(HANDLE, UINT) { return FALSE; }
+static int Report32BitWindows() { return 0; }
+static int ByName(MSIHANDLE) { return killExistingORBProcess(); }
+static int ByStoredIds(MSIHANDLE hInstall) { return killBypassAndAboutProcesses(hInstall), 0; }
 
-std::string ProcessLine(const StartedProcess& process) {
-  const std::string path = Narrow(process.ImagePath());
-  return kProcessLinePrefix + path + ",process ID = " + std::to_string(process.pid()) + " , return Code is " +
-         std::to_string(path.size());
-}
-
-std::string OpenFailedText(DWORD pid) {
-  return "Failed to Open the Process with PID: " + std::to_string(pid) + ", the process may not be running";
-}
-std::string TerminatedText(DWORD pid) { return "Terminated Successfully the Process with PID: " + std::to_string(pid); }
-
-// What the process list seam hands out.
-std::vector<DWORD> g_ids;
-DWORD g_bufferBytes = 0;
-BOOL WINAPI ListedIds(DWORD* ids, DWORD bytes, DWORD* returned) {
-  g_bufferBytes = bytes;
-  DWORD count = 0;
-  for (; count < g_ids.size() && count < bytes / sizeof(DWORD); ++count) ids[count] = g_ids[count];
-  *returned = count * sizeof(DWORD);
-  return TRUE;
-}
-BOOL WINAPI ListUnavailable(DWORD*, DWORD, DWORD*) {
-  SetLastError(ERROR_ACCESS_DENIED);
-  return FALSE;
-}
-BOOL WINAPI TerminateRefused(HANDLE, UINT) {
-  SetLastError(ERROR_ACCESS_DENIED);
-  return FALSE;
-}
-
-}  // namespace
-
-class ProcessControl : public ::testing::Test {
- protected:
-  void SetUp() override {
-    RemoveTree(kFolder);
-    ASSERT_TRUE(CreateDirectoryW(kFolder.c_str(), nullptr));
+// Ending the product's processes: the service found by name, the companions by
+// the ids they stored. Rows: the call; the programs running, copies of a
+// long-running stand-in below kFolder ("$N" is then program N's id, "#N" its
+// line in a lookup); what LYNBypassExePid and ORBAboutExePid hold (nullptr:
+// nothing); the result; the programs ended with 0xDEAD; lines that come one
+// after the other in the text log; the whole installer log; the process list
+// (the real one, one that cannot be read, or the test's own: that many ids
+// nobody can open, then the programs in order); the termination; the platform,
+// in whose registry view the ids are stored.
+TEST(ProcessControl, EndsTheServiceByNameAndTheCompanionsByTheirStoredIds) {
+  const std::string kEnded0 = kTerminated + "$0", kEnded1 = kTerminated + "$1";
+  const std::vector<std::wstring> kService = {L"s\\LynService.exe"}, kCompanions = {L"bypass.exe", L"about.exe"};
+  const struct {
+    const char* name; int (*call)(MSIHANDLE); std::vector<std::wstring> programs; const char *bypass, *about;
+    int result; unsigned ended; std::vector<std::string> lines, records;
+    decltype(&K32EnumProcesses) list = Listed; size_t unopenable = 0;
+    decltype(&TerminateProcess) terminate = TerminateProcess; int (*platform)() = Is64BitWindows;
+  } rows[] = {
+      {"service ended", ByName, kService, nullptr, nullptr, 1, 0b1, {"#0", kFound, kKilled}, {}, K32EnumProcesses},
+      {"the first match in list order; letter case counts; a folder named after it matches", ByName,
+       {L"c\\lynservice.exe", L"a\\LYNSERVICE.EXE", L"LynService.exe\\host.exe", L"b\\LynService.exe"}, nullptr,
+       nullptr, 1, 0b100, {kEntered, "#0", "#1", "#2", kFound, kKilled}, {}, Listed, 1},
+      {"the 2048th id is examined, the next not", ByName, {L"other.exe", L"b\\LynService.exe"}, nullptr, nullptr, 1, 0,
+       {kEntered, "#0", "getProcessHandleByName: Process END", kNotRunning}, {}, Listed, 2047},
+      {"an unreadable list", ByName, kService, nullptr, nullptr, 1, 0, {kEntered, kNotRunning}, {}, Unreadable},
+      {"termination refused", ByName, kService, nullptr, nullptr, 0, 0,
+       {kEntered, "#0", kFound, "killExistingORBProcess : could not terminate LynService.exe 0"}, {}, Listed, 0,
+       Refused},
+      {"both companions ended", ByStoredIds, kCompanions, "$0", "$1", 0, 0b11,
+       {kEnded0, "Successfully terminated ORBBypass.exe", kEnded1, "Successfully terminated ORBAbout.exe"},
+       {kEnded0, kEnded1}},
+      {"no bypass id: About is left alone", ByStoredIds, kCompanions, nullptr, "$1", 0, 0, {}, {}},
+      {"a stale bypass id, then About refused", ByStoredIds, kCompanions, "0", "$1", 0, 0,
+       {"Failed to Terminate the Process with PID: $1 exit code = 0xdead", "Failed to terminate ORBAbout.exe"},
+       {"Failed to Open the Process with PID: 0, the process may not be running"}, Listed, 0, Refused},
+      {"32-bit Windows, no About id", ByStoredIds, kCompanions, "$0", nullptr, 0, 0b1, {}, {kEnded0}, Listed, 0,
+       TerminateProcess, Report32BitWindows},
+  };
+  const ScopeExit removeCopies([] { RemoveTree(kFolder); });
+  // Ids that an earlier run left behind would decide the rows.
+  for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) ScopedRegistryKey{HKEY_LOCAL_MACHINE, kGeneralKey, view};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const REGSAM view = row.platform() ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+    const ScopedRegistryKey key(HKEY_LOCAL_MACHINE, kGeneralKey, view);
+    ScopedSeam list(process_seams::enumProcesses, row.list);
+    ScopedSeam end(process_seams::terminateProcess, row.terminate);
+    ScopedSeam platform(platform_seams::is64BitWindows, row.platform);
+    std::deque<StartedProcess> programs;
+    g_listed.assign(row.unopenable, 0);
+    Values known;
+    for (const auto& relative : row.programs) {
+      const std::wstring path = kFolder + relative;
+      SHCreateDirectoryExW(nullptr, path.substr(0, path.rfind(L'\\')).c_str(), nullptr);
+      ASSERT_TRUE(CopyFileW(StandInPath(L"LynService.exe").c_str(), path.c_str(), FALSE));
+      g_listed.push_back(programs.emplace_back(path).pid());
+      const std::string n = std::to_string(programs.size() - 1), id = std::to_string(g_listed.back());
+      known.push_back({"$" + n, id});
+      known.push_back({"#" + n, "getProcessHandleByName: process Name = " + Narrow(path) + ",process ID = " + id +
+                                     " , return Code is " + std::to_string(path.size())});
+    }
+    for (const auto& [name, id] : {std::pair(L"LYNBypassExePid", row.bypass), std::pair(L"ORBAboutExePid", row.about)})
+      ASSERT_TRUE(!id || RegSetDword(HKEY_LOCAL_MACHINE, kGeneralKey, name, std::stoul(Expand({id}, known)[0]), view));
+    const auto [lines, records] = RunCall(row.result, row.call);
+    for (size_t i = 0; i < programs.size(); ++i) programs[i].ExpectEnded(row.ended >> i & 1);
+    ExpectFollowing(lines, Expand(row.lines, known));
+    EXPECT_EQ(records, Expand(row.records, known));
   }
-  // The stand-ins a test started have ended by now: their copies can go.
-  void TearDown() override {
-    process_seams::enumProcesses.Reset(); process_seams::terminateProcess.Reset();
-    g_ids.clear();
-    RemoveTree(kFolder);
-  }
-
-  // A copy of the long-running stand-in under a path of the test's choosing.
-  std::wstring CopyOfLongRunner(const std::wstring& relativePath) {
-    const std::wstring target = kFolder + L"\\" + relativePath;
-    const size_t slash = target.rfind(L'\\');
-    CreateDirectoryW(target.substr(0, slash).c_str(), nullptr);
-    EXPECT_TRUE(CopyFileW(StandInPath(L"LynService.exe").c_str(), target.c_str(), FALSE)) << Narrow(target);
-    return target;
-  }
-};
-
-// ---- getProcessHandleByName and killExistingORBProcess, real process list ----
-
-TEST_F(ProcessControl, FindsTheRunningLynServiceAndHandsBackAHandleThatQueriesAndTerminates) {
-  StartedProcess service(LongRunning(StandInPath(L"LynService.exe")));
-  ASSERT_TRUE(service.WaitUntilLoaded());
-  LogCapture log;
-  HANDLE found = getProcessHandleByName(L"LynService.exe");
-  ASSERT_NE(found, INVALID_HANDLE_VALUE);
-  ASSERT_NE(found, nullptr);
-  EXPECT_EQ(GetProcessId(found), service.pid());
-
-  const auto lines = log.Lines();
-  ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(lines.front(), kEntered);
-  EXPECT_EQ(lines[lines.size() - 2], ProcessLine(service));
-  EXPECT_EQ(lines.back(), kFound);
-  for (size_t i = 1; i + 1 < lines.size(); ++i) EXPECT_EQ(lines[i].find(kProcessLinePrefix), 0u) << lines[i];
-
-  // Opened for query, read and terminate.
-  wchar_t path[MAX_PATH + 1] = {};
-  EXPECT_GT(K32GetModuleFileNameExW(found, nullptr, path, MAX_PATH), 0u);
-  EXPECT_TRUE(TerminateProcess(found, 0x1234));
-  EXPECT_EQ(service.WaitForExitCode(), 0x1234u);
-  CloseHandle(found);
-}
-
-TEST_F(ProcessControl, KillExistingEndsTheRunningLynServiceWith0xDEADAndClosesItsHandle) {
-  StartedProcess service(LongRunning(StandInPath(L"LynService.exe")));
-  ASSERT_TRUE(service.WaitUntilLoaded());
-  LogCapture log;
-  const auto before = NextHandleValues();
-  EXPECT_EQ(killExistingORBProcess(), 1);
-  EXPECT_EQ(NextHandleValues(), before);
-  EXPECT_EQ(service.WaitForExitCode(), 0xDEADu);
-  const auto lines = log.Lines();
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines[lines.size() - 2], kFound);
-  EXPECT_EQ(lines.back(), "killExistingORBProcess :Successfully killed existing orb service 1");
-}
-
-TEST_F(ProcessControl, WithoutLynServiceEveryOpenableProcessGetsALineAndTheWayIsClear) {
-  LogCapture log;
-  const auto before = NextHandleValues();
-  EXPECT_EQ(killExistingORBProcess(), 1);
-  EXPECT_EQ(NextHandleValues(), before);
-  const auto lines = log.Lines();
-  ASSERT_GE(lines.size(), 4u);
-  EXPECT_EQ(lines.front(), kEntered);
-  EXPECT_EQ(lines[lines.size() - 2], kEnd);
-  EXPECT_EQ(lines.back(), kNotRunning);
-  // This test program is among the processes examined, and so is one of Wine's own.
-  wchar_t self[MAX_PATH + 1] = {};
-  const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
-  const std::string selfLine = kProcessLinePrefix + Narrow(self) + ",process ID = " +
-                               std::to_string(GetCurrentProcessId()) + " , return Code is " + std::to_string(length);
-  bool sawSelf = false, sawServices = false;
-  for (size_t i = 1; i + 2 < lines.size(); ++i) {
-    EXPECT_EQ(lines[i].find(kProcessLinePrefix), 0u) << lines[i];
-    sawSelf = sawSelf || lines[i] == selfLine;
-    sawServices = sawServices || lines[i].find("\\services.exe,process ID = ") != std::string::npos;
-  }
-  EXPECT_TRUE(sawSelf) << selfLine;
-  EXPECT_TRUE(sawServices);
-}
-
-TEST_F(ProcessControl, NameDifferingOnlyInLetterCaseIsNotFound) {
-  StartedProcess lower(LongRunning(CopyOfLongRunner(L"lynservice.exe")));
-  StartedProcess upper(LongRunning(CopyOfLongRunner(L"sub\\LYNSERVICE.EXE")));
-  ASSERT_TRUE(lower.WaitUntilLoaded());
-  ASSERT_TRUE(upper.WaitUntilLoaded());
-  LogCapture log;
-  EXPECT_EQ(killExistingORBProcess(), 1);
-  EXPECT_TRUE(lower.Running());
-  EXPECT_TRUE(upper.Running());
-  const auto lines = log.Lines();
-  // Both were examined and passed over.
-  EXPECT_NE(std::find(lines.begin(), lines.end(), ProcessLine(lower)), lines.end());
-  EXPECT_NE(std::find(lines.begin(), lines.end(), ProcessLine(upper)), lines.end());
-  ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines.back(), kNotRunning);
-}
-
-TEST_F(ProcessControl, FolderNamedAfterTheProgramMatchesAnyProgramInIt) {
-  StartedProcess host(LongRunning(CopyOfLongRunner(L"LynService.exe\\host.exe")));
-  ASSERT_TRUE(host.WaitUntilLoaded());
-  HANDLE found = getProcessHandleByName(L"LynService.exe");
-  ASSERT_NE(found, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetProcessId(found), host.pid());
-  CloseHandle(found);
-  // Also a fragment of a folder name, with no program name in it at all.
-  found = getProcessHandleByName(L"ih-process-test\\LynServ");
-  ASSERT_NE(found, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetProcessId(found), host.pid());
-  CloseHandle(found);
-
-  EXPECT_EQ(killExistingORBProcess(), 1);
-  EXPECT_EQ(host.WaitForExitCode(), 0xDEADu);
-}
-
-// ---- the same, with the process list chosen by the test ----
-
-TEST_F(ProcessControl, FirstMatchInListOrderWinsAndIdsThatCannotBeOpenedGiveNoLine) {
-  StartedProcess service(LongRunning(StandInPath(L"LynService.exe")));
-  StartedProcess host(LongRunning(CopyOfLongRunner(L"LynService.exe\\host.exe")));
-  ASSERT_TRUE(service.WaitUntilLoaded());
-  ASSERT_TRUE(host.WaitUntilLoaded());
-  process_seams::enumProcesses.Set(&ListedIds);
-
-  g_ids = {0, 0x7FFFFFF0, host.pid(), service.pid()};
-  LogCapture first;
-  HANDLE found = getProcessHandleByName(L"LynService.exe");
-  EXPECT_EQ(g_bufferBytes, 8192u);
-  ASSERT_NE(found, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetProcessId(found), host.pid());
-  CloseHandle(found);
-  EXPECT_EQ(first.Lines(), (std::vector<std::string>{kEntered, ProcessLine(host), kFound}));
-
-  g_ids = {GetCurrentProcessId(), service.pid(), host.pid()};
-  LogCapture second;
-  found = getProcessHandleByName(L"LynService.exe");
-  ASSERT_NE(found, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetProcessId(found), service.pid());
-  CloseHandle(found);
-  const auto lines = second.Lines();
-  ASSERT_EQ(lines.size(), 4u);
-  EXPECT_EQ(lines[2], ProcessLine(service));
-  EXPECT_EQ(lines[3], kFound);
-}
-
-TEST_F(ProcessControl, OnlyTheFirst2048IdsAreExamined) {
-  StartedProcess service(LongRunning(StandInPath(L"LynService.exe")));
-  ASSERT_TRUE(service.WaitUntilLoaded());
-  process_seams::enumProcesses.Set(&ListedIds);
-  // 2048 ids that cannot be opened, then the service: it would be found by a
-  // lookup that examined more.
-  g_ids.assign(2048, 0);
-  g_ids.push_back(service.pid());
-  LogCapture log;
-  EXPECT_EQ(getProcessHandleByName(L"LynService.exe"), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(log.Lines(), (std::vector<std::string>{kEntered, kEnd}));
-
-  g_ids.resize(2047);
-  g_ids.push_back(service.pid());
-  HANDLE found = getProcessHandleByName(L"LynService.exe");
-  ASSERT_NE(found, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetProcessId(found), service.pid());
-  CloseHandle(found);
-}
-
-TEST_F(ProcessControl, UnreadableProcessListLooksLikeNoServiceAndLeavesOnlyTheEnteredLine) {
-  StartedProcess service(LongRunning(StandInPath(L"LynService.exe")));
-  ASSERT_TRUE(service.WaitUntilLoaded());
-  process_seams::enumProcesses.Set(&ListUnavailable);
-  LogCapture log;
-  EXPECT_EQ(getProcessHandleByName(L"LynService.exe"), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(log.Lines(), (std::vector<std::string>{kEntered}));
-  LogCapture kill;
-  EXPECT_EQ(killExistingORBProcess(), 1);
-  EXPECT_EQ(kill.Lines(), (std::vector<std::string>{kEntered, kNotRunning}));
-  EXPECT_TRUE(service.Running());
-}
-
-TEST_F(ProcessControl, KillExistingGives0WhenTheServiceCannotBeTerminated) {
-  StartedProcess service(LongRunning(StandInPath(L"LynService.exe")));
-  ASSERT_TRUE(service.WaitUntilLoaded());
-  process_seams::terminateProcess.Set(&TerminateRefused);
-  LogCapture log;
-  const auto before = NextHandleValues();
-  EXPECT_EQ(killExistingORBProcess(), 0);
-  EXPECT_EQ(NextHandleValues(), before);
-  EXPECT_TRUE(service.Running());
-  const auto lines = log.Lines();
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines[lines.size() - 2], kFound);
-  EXPECT_EQ(lines.back(), "killExistingORBProcess : could not terminate LynService.exe 0");
-}
-
-// ---- terminateProcessByPID ----
-
-TEST_F(ProcessControl, TerminateByIdEndsTheProcessWithTheGivenExitCodeAndReportsToBothLogs) {
-  MsiTestSession session;
-  ASSERT_NE(session.handle(), 0u);
-  StartedProcess first(LongRunning(StandInPath(L"LynService.exe")));
-  StartedProcess second(LongRunning(StandInPath(L"LynService.exe")));
-  ASSERT_TRUE(first.started() && second.started());
-  LogCapture log;
-  const auto before = NextHandleValues();
-  EXPECT_EQ(terminateProcessByPID(session.handle(), first.pid(), 0xDEAD), 1);
-  EXPECT_EQ(terminateProcessByPID(0, second.pid(), 77), 1);
-  EXPECT_EQ(NextHandleValues(), before);
-  EXPECT_EQ(first.WaitForExitCode(), 0xDEADu);
-  EXPECT_EQ(second.WaitForExitCode(), 77u);
-  EXPECT_EQ(log.Lines(), (std::vector<std::string>{TerminatedText(first.pid()), TerminatedText(second.pid())}));
-  // The second call had no installer handle.
-  EXPECT_EQ(RecordTexts(session), (std::vector<std::wstring>{Widen(TerminatedText(first.pid()))}));
-}
-
-TEST_F(ProcessControl, TerminateByIdOfNoProcessReportsThatItCannotBeOpened) {
-  MsiTestSession session;
-  ASSERT_NE(session.handle(), 0u);
-  DWORD endedPid = 0;
-  {
-    StartedProcess ended(L"\"" + StandInPath(L"child.exe") + L"\" --exit 0");
-    ASSERT_EQ(ended.WaitForExitCode(), 0u);
-    endedPid = ended.pid();
-  }  // its last handle is closed here
-  // The system lets go of an ended process a moment after its last handle closes.
-  bool gone = false;
-  for (int tries = 0; tries < 250 && !gone; ++tries) {
-    HANDLE probe = OpenProcess(SYNCHRONIZE, FALSE, endedPid);
-    gone = probe == nullptr;
-    if (probe != nullptr) CloseHandle(probe);
-    if (!gone) Sleep(20);
-  }
-  ASSERT_TRUE(gone);
-  LogCapture log;
-  const auto before = NextHandleValues();
-  EXPECT_EQ(terminateProcessByPID(session.handle(), 0, 0xDEAD), 0);
-  EXPECT_EQ(terminateProcessByPID(session.handle(), endedPid, 0xDEAD), 0);
-  EXPECT_EQ(NextHandleValues(), before);
-  EXPECT_EQ(log.Lines(), (std::vector<std::string>{OpenFailedText(0), OpenFailedText(endedPid)}));
-  EXPECT_EQ(RecordTexts(session),
-            (std::vector<std::wstring>{Widen(OpenFailedText(0)), Widen(OpenFailedText(endedPid))}));
-}
-
-TEST_F(ProcessControl, TerminateByIdThatFailsIsLoggedWithTheExitCodeInHexAndNotSentToTheInstaller) {
-  MsiTestSession session;
-  ASSERT_NE(session.handle(), 0u);
-  StartedProcess service(LongRunning(StandInPath(L"LynService.exe")));
-  ASSERT_TRUE(service.started());
-  process_seams::terminateProcess.Set(&TerminateRefused);
-  LogCapture log;
-  const auto before = NextHandleValues();
-  EXPECT_EQ(terminateProcessByPID(session.handle(), service.pid(), 0xDEAD), 0);
-  EXPECT_EQ(terminateProcessByPID(session.handle(), service.pid(), 0x00A0B0C), 0);
-  EXPECT_EQ(NextHandleValues(), before);
-  const std::string pid = std::to_string(service.pid());
-  EXPECT_EQ(log.Lines(), (std::vector<std::string>{
-                             "Failed to Terminate the Process with PID: " + pid + " exit code = 0xdead",
-                             "Failed to Terminate the Process with PID: " + pid + " exit code = 0xa0b0c"}));
-  EXPECT_TRUE(session.records().empty());
-  EXPECT_TRUE(service.Running());
-}
-
-// ---- killBypassAndAboutProcesses ----
-
-class CompanionProcesses : public ProcessControl {
- protected:
-  // Whatever the companions or the tests store is put back afterwards, in both views.
-  ScopedRegistryValues values64{HKEY_LOCAL_MACHINE, kGeneralKey, {L"LYNBypassExePid", L"ORBAboutExePid"},
-                                KEY_WOW64_64KEY};
-  ScopedRegistryValues values32{HKEY_LOCAL_MACHINE, kGeneralKey, {L"LYNBypassExePid", L"ORBAboutExePid"},
-                                KEY_WOW64_32KEY};
-  void SetUp() override {
-    ProcessControl::SetUp();
-    RegDeleteValueIn(HKEY_LOCAL_MACHINE, kGeneralKey, L"LYNBypassExePid", KEY_WOW64_64KEY);
-    RegDeleteValueIn(HKEY_LOCAL_MACHINE, kGeneralKey, L"ORBAboutExePid", KEY_WOW64_64KEY);
-  }
-  // Starts a companion and waits until it has stored its id.
-  static bool StartCompanion(StartedProcess& process, const wchar_t* valueName) {
-    return process.started() &&
-           WaitForRegistryDword(HKEY_LOCAL_MACHINE, kGeneralKey, valueName, process.pid(), KEY_WOW64_64KEY);
-  }
-};
-
-TEST_F(CompanionProcesses, BothStoredIdsAreEndedWith0xDEADAndTheValuesStay) {
-  MsiTestSession session;
-  ASSERT_NE(session.handle(), 0u);
-  StartedProcess bypass(LongRunning(StandInPath(L"ORBBypass.exe")));
-  StartedProcess about(LongRunning(StandInPath(L"ORBAbout.exe")));
-  ASSERT_TRUE(StartCompanion(bypass, L"LYNBypassExePid"));
-  ASSERT_TRUE(StartCompanion(about, L"ORBAboutExePid"));
-  LogCapture log;
-  const auto before = NextHandleValues();
-  killBypassAndAboutProcesses(session.handle());
-  EXPECT_EQ(NextHandleValues(), before);
-
-  EXPECT_EQ(bypass.WaitForExitCode(), 0xDEADu);
-  EXPECT_EQ(about.WaitForExitCode(), 0xDEADu);
-  EXPECT_EQ(log.Lines(), (std::vector<std::string>{TerminatedText(bypass.pid()), "Successfully terminated ORBBypass.exe",
-                                                   TerminatedText(about.pid()), "Successfully terminated ORBAbout.exe"}));
-  EXPECT_EQ(RecordTexts(session),
-            (std::vector<std::wstring>{Widen(TerminatedText(bypass.pid())), Widen(TerminatedText(about.pid()))}));
-  DWORD value = 0;
-  EXPECT_TRUE(RegGetDword(HKEY_LOCAL_MACHINE, kGeneralKey, L"LYNBypassExePid", value, KEY_WOW64_64KEY));
-  EXPECT_EQ(value, bypass.pid());
-  EXPECT_TRUE(RegGetDword(HKEY_LOCAL_MACHINE, kGeneralKey, L"ORBAboutExePid", value, KEY_WOW64_64KEY));
-  EXPECT_EQ(value, about.pid());
-}
-
-TEST_F(CompanionProcesses, MissingBypassIdStopsBeforeTheAboutProgram) {
-  MsiTestSession session;
-  ASSERT_NE(session.handle(), 0u);
-  StartedProcess about(LongRunning(StandInPath(L"ORBAbout.exe")));
-  ASSERT_TRUE(StartCompanion(about, L"ORBAboutExePid"));
-  LogCapture log;
-  const auto before = NextHandleValues();
-  killBypassAndAboutProcesses(session.handle());
-  EXPECT_EQ(NextHandleValues(), before);
-  EXPECT_EQ(log.Lines(), (std::vector<std::string>{"Failed to get the PID for ORBBypass.exe from registry"}));
-  EXPECT_TRUE(session.records().empty());
-  Sleep(200);
-  EXPECT_TRUE(about.Running());
-}
-
-TEST_F(CompanionProcesses, StaleBypassIdAndMissingAboutIdAreEachReported) {
-  MsiTestSession session;
-  ASSERT_NE(session.handle(), 0u);
-  ASSERT_TRUE(RegSetDword(HKEY_LOCAL_MACHINE, kGeneralKey, L"LYNBypassExePid", 0, KEY_WOW64_64KEY));
-  LogCapture log;
-  killBypassAndAboutProcesses(session.handle());
-  EXPECT_EQ(log.Lines(), (std::vector<std::string>{OpenFailedText(0), "Failed to terminate ORBBypass.exe",
-                                                   "Failed to get the PID for ORBAbout.exe from registry"}));
-  EXPECT_EQ(RecordTexts(session), (std::vector<std::wstring>{Widen(OpenFailedText(0))}));
-}
-
-TEST_F(CompanionProcesses, FailedBypassTerminationStillEndsTheAboutProgram) {
-  StartedProcess about(LongRunning(StandInPath(L"ORBAbout.exe")));
-  ASSERT_TRUE(StartCompanion(about, L"ORBAboutExePid"));
-  ASSERT_TRUE(RegSetDword(HKEY_LOCAL_MACHINE, kGeneralKey, L"LYNBypassExePid", 0, KEY_WOW64_64KEY));
-  LogCapture log;
-  killBypassAndAboutProcesses(0);
-  EXPECT_EQ(about.WaitForExitCode(), 0xDEADu);
-  EXPECT_EQ(log.Lines(), (std::vector<std::string>{OpenFailedText(0), "Failed to terminate ORBBypass.exe",
-                                                   TerminatedText(about.pid()), "Successfully terminated ORBAbout.exe"}));
-}
-
-TEST_F(CompanionProcesses, IdsStoredOnlyInThe32BitViewAreNotRead) {
-  StartedProcess bypass(LongRunning(StandInPath(L"ORBBypass.exe")));
-  StartedProcess about(LongRunning(StandInPath(L"ORBAbout.exe")));
-  ASSERT_TRUE(StartCompanion(bypass, L"LYNBypassExePid"));
-  ASSERT_TRUE(StartCompanion(about, L"ORBAboutExePid"));
-  // Move both ids to the 32-bit view: on 64-bit Windows they are not looked for there.
-  ASSERT_TRUE(RegSetDword(HKEY_LOCAL_MACHINE, kGeneralKey, L"LYNBypassExePid", bypass.pid(), KEY_WOW64_32KEY));
-  ASSERT_TRUE(RegSetDword(HKEY_LOCAL_MACHINE, kGeneralKey, L"ORBAboutExePid", about.pid(), KEY_WOW64_32KEY));
-  ASSERT_TRUE(RegDeleteValueIn(HKEY_LOCAL_MACHINE, kGeneralKey, L"LYNBypassExePid", KEY_WOW64_64KEY));
-  ASSERT_TRUE(RegDeleteValueIn(HKEY_LOCAL_MACHINE, kGeneralKey, L"ORBAboutExePid", KEY_WOW64_64KEY));
-  LogCapture log;
-  killBypassAndAboutProcesses(0);
-  EXPECT_EQ(log.Lines(), (std::vector<std::string>{"Failed to get the PID for ORBBypass.exe from registry"}));
-  Sleep(200);
-  EXPECT_TRUE(bypass.Running());
-  EXPECT_TRUE(about.Running());
 }
