@@ -34,8 +34,7 @@ struct HousekeepingScope {
                                {kLm, L"SOFTWARE\\Veltan", k64},  {kLm, L"SOFTWARE\\Veltan", k32},
                                {kLm, L"SOFTWARE\\Corvane", k64}, {kLm, L"SOFTWARE\\Corvane", k32}};
   ~HousekeepingScope() {
-    RemoveTree(kRoot);
-    for (const wchar_t* backup : {L"LYNPolicy.opg", L"ORBPolicy.opg"}) DeleteFileW((kTemp + backup).c_str());
+    for (const std::wstring& path : {kRoot, kTemp + L"LYNPolicy.opg", kTemp + L"ORBPolicy.opg"}) RemoveTree(path);
   }
 };
 
@@ -55,14 +54,15 @@ Lines RunLogged(void (*action)()) {
 
 // The four files an upgrade can meet, newest policy first: the policy, the
 // older product's policy, the backup, the older line's backup. A row gives
-// them as one letter each: the file's content, or '-' when it is absent; what
-// is read back ends with a "t" when the policy's temporary folder exists.
+// them as one letter each: the file's content, or '-' when it is absent; a
+// fifth letter "t" stands for the policy's temporary folder (and so its parent).
 const std::wstring kFiles[4] = {kCommon + L"Norvale\\LYN\\Policy\\LYNPolicy.opg",
                                 kCommon + L"Veltan\\ORB\\Policy\\ORBPolicy.opg", kTemp + L"LYNPolicy.opg",
                                 kTemp + L"ORBPolicy.opg"};
 void PutFiles(const std::string& files) {
   for (int i = 0; i < 4; ++i)
     if (files[i] != '-') Put(kFiles[i], files.substr(i, 1));
+  if (files.size() > 4 && files[4] == 't') CreateDirectoryTree(kCommon + L"Norvale\\LYN\\Policy\\Temp");
 }
 std::string ReadFiles() {
   std::string files;
@@ -74,7 +74,7 @@ std::string ReadFiles() {
 
 TEST(PolicyBackup, SavedByTheUpgradeFixAndPutBackByTheRestore) {
   const std::string fixStart = "UpgradeFix started", fixEnd = "UpgradeFix end", saved = "Backed-up policy file";
-  const std::string failed = "Failed to backup policy file, Error Code: 3";
+  const std::string failed = "Failed to backup policy file, Error Code: ";
   const std::string start = "CopyPolicyBackup start", end = "CopyPolicyBackup end";
   const std::string restored = "Restored policy file in path-> " + Narrow(kFiles[0]) + "  ";
   const std::string notRestored = "Did not restore policy file, Error Code: ", missed = notRestored + "2";
@@ -83,14 +83,14 @@ TEST(PolicyBackup, SavedByTheUpgradeFixAndPutBackByTheRestore) {
     void (*action)();
     REGSAM valueView;  // where "CommonAppDataFolder" is
     int (*platform)();
-    const char *before, *after;  // the four files (and after them the policy's temporary folder)
+    const char *before, *after;  // the four files and the policy's temporary folder
     REGSAM keysAfter;            // the views still holding the plug-in key
     Lines lines;
   } rows[] = {
       // clang-format off
       {"policy copied over a backup", UpgradeFix, k64, On64, "p-b-", "p-p--", k32, {fixStart, saved, fixEnd}},
-      {"older product's policy", UpgradeFix, k64, On64, "-o--", "-oo--", k32, {fixStart, failed, saved, fixEnd}},
-      {"no policy", UpgradeFix, k64, On64, "--b-", "--b--", k32, {fixStart, failed, failed, fixEnd}},
+      {"older product's policy", UpgradeFix, k64, On64, "-o--", "-oo--", k32, {fixStart, failed + "3", saved, fixEnd}},
+      {"no policy", UpgradeFix, k64, On64, "--b-t", "--b-t", k32, {fixStart, failed + "2", failed + "3", fixEnd}},
       {"32-bit Windows, default view", UpgradeFix, k32, On32, "p---", "p----", k64, {fixStart}},
       {"backup moved back", CopyPolicyBackup, k64, On64, "--b-", "b---t", k64 | k32, {start, restored, end}},
       {"no backup", CopyPolicyBackup, k64, On64, "----", "----t", k64 | k32, {start, missed, missed, end}},
