@@ -8,6 +8,8 @@
 #include <vector>
 #include <regex>
 
+#include "frame/Owners.h"
+
 namespace testsupport {
 
 std::string Narrow(const std::wstring& text) {
@@ -31,24 +33,20 @@ std::wstring LogFolder() {
 std::wstring LogFile() { return LogFolder() + L"\\LYNInstLogs_4.9.0.txt"; }
 
 std::string ReadFileBytes(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return std::string();
+  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr));
   std::string bytes;
   char buffer[65536];
   DWORD read = 0;
-  while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) bytes.append(buffer, read);
-  CloseHandle(file);
+  while (file && ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) bytes.append(buffer, read);
   return bytes;
 }
 
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
   DWORD written = 0;
-  BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(file);
-  return ok && written == bytes.size();
+  return file && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+         written == bytes.size();
 }
 
 bool PathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -157,24 +155,27 @@ ScopedRegistryKey::ScopedRegistryKey(HKEY root, std::wstring subKey, REGSAM view
 }
 
 ScopedRegistryKey::~ScopedRegistryKey() {
-  HKEY key;
-  if (RegOpenKeyExW(m_root, m_subKey.c_str(), 0, KEY_ALL_ACCESS | m_view, &key) == ERROR_SUCCESS) {
-    RegDeleteTreeW(key, nullptr);
-    RegCloseKey(key);
-  }
+  UniqueRegKey key;
+  if (RegOpenKeyExW(m_root, m_subKey.c_str(), 0, KEY_ALL_ACCESS | m_view, key.put()) == ERROR_SUCCESS)
+    RegDeleteTreeW(key.get(), nullptr);
   RegDeleteKeyExW(m_root, m_subKey.c_str(), m_view, 0);
 }
 
 namespace {
 bool SetValue(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD type, const void* data,
               DWORD size, REGSAM view) {
-  HKEY key;
-  if (RegCreateKeyExW(root, subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, &key, nullptr) !=
-      ERROR_SUCCESS)
-    return false;
-  LONG status = RegSetValueExW(key, name.c_str(), 0, type, static_cast<const BYTE*>(data), size);
-  RegCloseKey(key);
-  return status == ERROR_SUCCESS;
+  UniqueRegKey key;
+  return RegCreateKeyExW(root, subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, key.put(), nullptr) ==
+             ERROR_SUCCESS &&
+         RegSetValueExW(key.get(), name.c_str(), 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
+}
+// A value (or, with a null name, the key itself) read through the given view.
+bool GetValue(HKEY root, const std::wstring& subKey, const wchar_t* name, DWORD flags, void* data, DWORD size,
+              REGSAM view) {
+  UniqueRegKey key;
+  if (RegOpenKeyExW(root, subKey.c_str(), 0, KEY_QUERY_VALUE | view, key.put()) != ERROR_SUCCESS) return false;
+  return name == nullptr || RegGetValueW(key.get(), nullptr, name, flags, nullptr, data, data ? &size : nullptr) ==
+                                ERROR_SUCCESS;
 }
 }  // namespace
 
@@ -182,33 +183,17 @@ bool RegSetString(HKEY root, const std::wstring& subKey, const std::wstring& nam
                   REGSAM view, DWORD type) {
   return SetValue(root, subKey, name, type, value.c_str(), static_cast<DWORD>((value.size() + 1) * 2), view);
 }
-
 bool RegSetDword(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD value, REGSAM view) {
   return SetValue(root, subKey, name, REG_DWORD, &value, sizeof(value), view);
 }
-
 bool RegGetDword(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD& value, REGSAM view) {
-  HKEY key;
-  if (RegOpenKeyExW(root, subKey.c_str(), 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS) return false;
-  DWORD size = sizeof(value), type = 0;
-  LONG status = RegQueryValueExW(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-  RegCloseKey(key);
-  return status == ERROR_SUCCESS && type == REG_DWORD;
+  return GetValue(root, subKey, name.c_str(), RRF_RT_REG_DWORD, &value, sizeof(value), view);
 }
-
 bool RegKeyExists(HKEY root, const std::wstring& subKey, REGSAM view) {
-  HKEY key;
-  if (RegOpenKeyExW(root, subKey.c_str(), 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
+  return GetValue(root, subKey, nullptr, 0, nullptr, 0, view);
 }
-
 bool RegValueExists(HKEY root, const std::wstring& subKey, const std::wstring& name, REGSAM view) {
-  HKEY key;
-  if (RegOpenKeyExW(root, subKey.c_str(), 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS) return false;
-  LONG status = RegQueryValueExW(key, name.c_str(), nullptr, nullptr, nullptr, nullptr);
-  RegCloseKey(key);
-  return status == ERROR_SUCCESS;
+  return GetValue(root, subKey, name.c_str(), RRF_RT_ANY, nullptr, 0, view);
 }
 
 int RunUnix(const std::string& shellCommand) {
@@ -232,8 +217,7 @@ int RunUnix(const std::string& shellCommand) {
   si.cb = sizeof(si);
   PROCESS_INFORMATION pi = {};
   if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -1;
-  if (pi.hThread) CloseHandle(pi.hThread);
-  if (pi.hProcess) CloseHandle(pi.hProcess);
+  UniqueKernelHandle thread(pi.hThread), process(pi.hProcess);
   for (int waited = 0; waited < 30000; waited += 20) {
     if (PathExists(statusFile)) {
       Sleep(20);
@@ -259,10 +243,9 @@ std::string UnixPath(const std::wstring& windowsPath) {
 }
 
 std::vector<HANDLE> NextHandleValues(size_t count) {
+  std::vector<UniqueKernelHandle> events(count);
   std::vector<HANDLE> handles;
-  for (size_t i = 0; i < count; ++i) handles.push_back(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  for (HANDLE handle : handles)
-    if (handle != nullptr) CloseHandle(handle);
+  for (auto& event : events) handles.push_back((event = UniqueKernelHandle(CreateEventW(nullptr, 0, 0, nullptr))).get());
   return handles;
 }
 
