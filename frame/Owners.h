@@ -94,3 +94,17 @@ class ScopeExit {
  private:
   Fn m_fn;
 };
+
+namespace owner_traits {
+// An interface of the vendor's module-service host: the function at position
+// 1 of its table gives the reference back.
+template <typename Interface>
+struct HostInterface {
+  using Type = Interface*;
+  static Type Empty() noexcept { return nullptr; }
+  static void Close(Type object) noexcept { object->table->Release(object); }
+};
+}  // namespace owner_traits
+
+template <typename Interface>
+using UniqueHostInterface = UniqueOwner<owner_traits::HostInterface<Interface>>;

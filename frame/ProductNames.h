@@ -53,3 +53,20 @@ constexpr wchar_t kServiceExe[] = L"LynService.exe";
 constexpr unsigned int kTerminatedExitCode = 0xDEAD;
 
 }  // namespace names
+
+// The module-service host and the proxy service in it.
+namespace names {
+
+constexpr wchar_t kQvmHostLibrary[] = L"vtnqvma.dll";
+constexpr char kQvmControlInterface[] = "QvmControl";
+constexpr wchar_t kQvmServiceName[] = L"vtnorb";
+constexpr wchar_t kQvmClientName[] = L"INSTALLHELPER";
+// Followed by the client name and ".txt"; the folder is fixed, never created.
+constexpr wchar_t kQvmInteractionLogStem[] = IH_PROGRAMDATA_LYN L"\\Logs\\qvm_interaction_logs_";
+// Behind "InstDir" as read, which ends in a backslash already.
+constexpr wchar_t kServiceProfile[] = L"\\QVMProfileForLYNService.xml";
+// The service of earlier releases in the Windows service control manager.
+constexpr wchar_t kLegacyServiceOrb[] = L"ORBService";
+constexpr wchar_t kLegacyServiceLyn[] = L"LYNService";
+
+}  // namespace names
