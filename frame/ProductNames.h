@@ -12,6 +12,7 @@ constexpr wchar_t kInstDirValue[] = IH_GENERAL_VALUE(L"InstDir");
 constexpr wchar_t kCommonAppDataValue[] = IH_GENERAL_VALUE(L"CommonAppDataFolder");
 constexpr wchar_t kBypassPidValue[] = IH_GENERAL_VALUE(L"LYNBypassExePid");
 constexpr wchar_t kAboutPidValue[] = IH_GENERAL_VALUE(L"ORBAboutExePid");
+constexpr wchar_t kVersionValue[] = IH_GENERAL_VALUE(L"Version");
 
 // Below "CommonAppDataFolder" (which ends in a backslash).
 constexpr wchar_t kLogsSubfolder[] = L"Norvale\\LYN\\Logs\\";
