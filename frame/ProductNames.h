@@ -47,6 +47,10 @@ constexpr wchar_t kTrayFolderValue[] =
     L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\KDX\\Shared Components\\Framework\\\\Installed Path";
 constexpr wchar_t kTrayPluginKey[] = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Veltan\\Pinlet\\Plugins\\ORBPinletPlugin";
 
+// The vendor platform's folder, registered in the 32-bit registry view.
+constexpr wchar_t kBasaltKey[] = L"Software\\Veltan\\Basalt";
+constexpr wchar_t kBasaltFolderValue[] = L"szInstallDir64";
+
 // Programs of the product.
 constexpr wchar_t kServiceExe[] = L"LynService.exe";
 
