@@ -12,6 +12,7 @@ constexpr wchar_t kInstDirValue[] = IH_GENERAL_VALUE(L"InstDir");
 constexpr wchar_t kCommonAppDataValue[] = IH_GENERAL_VALUE(L"CommonAppDataFolder");
 constexpr wchar_t kBypassPidValue[] = IH_GENERAL_VALUE(L"LYNBypassExePid");
 constexpr wchar_t kAboutPidValue[] = IH_GENERAL_VALUE(L"ORBAboutExePid");
+constexpr wchar_t kVersionValue[] = IH_GENERAL_VALUE(L"Version");
 
 // Below "CommonAppDataFolder" (which ends in a backslash).
 constexpr wchar_t kLogsSubfolder[] = L"Norvale\\LYN\\Logs\\";
@@ -45,6 +46,10 @@ constexpr wchar_t kX86X86Folder[] = IH_PROGRAM_FILES_LYN L"\\x86\\x86";
 constexpr wchar_t kTrayFolderValue[] =
     L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\KDX\\Shared Components\\Framework\\\\Installed Path";
 constexpr wchar_t kTrayPluginKey[] = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Veltan\\Pinlet\\Plugins\\ORBPinletPlugin";
+
+// The vendor platform's folder, registered in the 32-bit registry view.
+constexpr wchar_t kBasaltKey[] = L"Software\\Veltan\\Basalt";
+constexpr wchar_t kBasaltFolderValue[] = L"szInstallDir64";
 
 // Programs of the product.
 constexpr wchar_t kServiceExe[] = L"LynService.exe";
