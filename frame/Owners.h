@@ -7,6 +7,7 @@
 #include <wincrypt.h>
 #include <mscat.h>
 
+#include <cstdio>
 #include <utility>
 
 template <typename Traits>
@@ -117,6 +118,12 @@ class ScopeExit {
 };
 
 namespace owner_traits {
+// A runtime library file (_wfopen): read in text mode where line ends matter.
+struct CrtFile {
+  using Type = FILE*;
+  static Type Empty() noexcept { return nullptr; }
+  static void Close(Type file) noexcept { fclose(file); }
+};
 // An interface of the vendor's module-service host: the function at position
 // 1 of its table gives the reference back.
 template <typename Interface>
@@ -127,5 +134,6 @@ struct HostInterface {
 };
 }  // namespace owner_traits
 
+using UniqueCrtFile = UniqueOwner<owner_traits::CrtFile>;
 template <typename Interface>
 using UniqueHostInterface = UniqueOwner<owner_traits::HostInterface<Interface>>;

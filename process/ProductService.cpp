@@ -1,7 +1,5 @@
 #include "process/ProductService.h"
 
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "frame/Exports.h"
@@ -18,11 +16,13 @@ namespace {
 const DWORD kWaitMs = 2000;
 
 // The profile's text as the host expects it: read in text mode (line ends
-// become "\n"), each byte widened as it stands.
+// become "\n"), each byte widened as it stands. Not through a C++ stream,
+// whose one-time set-up leaves the threading runtime holding two handles for
+// the calling thread.
 bool ReadProfile(const std::wstring& path, std::wstring& text) {
-  std::wifstream profile(path.c_str());
-  if (!profile.is_open()) return false;
-  text.assign(std::istreambuf_iterator<wchar_t>(profile), std::istreambuf_iterator<wchar_t>());
+  UniqueCrtFile profile(_wfopen(path.c_str(), L"rt"));
+  if (!profile) return false;
+  for (int c = fgetc(profile.get()); c != EOF; c = fgetc(profile.get())) text += static_cast<wchar_t>(c);
   return true;
 }
 

@@ -1,7 +1,6 @@
 #include "process/QvmManager.h"
 
 #include <cwchar>
-#include <sstream>
 
 #include "components/ComponentLoader.h"
 #include "frame/Log.h"
@@ -86,15 +85,18 @@ bool QvmManager::GetQVMControl() {
 }
 
 bool QvmManager::GetMSManager() {
-  m_pMgr.reset(m_pControl->table->OpenMSManager(m_pControl.get()));
+  m_pMgr.reset(m_pControl.get()->table->OpenMSManager(m_pControl.get()));
   if (!m_pMgr) {
     LogPlain(L"GetMSManager: Failed to  OpenMSManager()");
     m_statusText = L"Failed to open QVM Manager";
     return false;
   }
-  std::wostringstream line;
-  line << L"GetMSManager: Successful to get m_pMgr = " << static_cast<const void*>(m_pMgr.get());
-  LogPlain(line.str());
+  // Hexadecimal digits as the runtime shows a pointer; not through a C++
+  // stream, whose one-time set-up leaves the threading runtime holding two
+  // handles for the calling thread.
+  wchar_t pointer[32] = {};
+  _snwprintf(pointer, 31, L"%p", static_cast<void*>(m_pMgr.get()));
+  LogPlain(std::wstring(L"GetMSManager: Successful to get m_pMgr = ") + pointer);
   return true;
 }
 
@@ -103,7 +105,7 @@ bool QvmManager::GetQVMService() {
     LogPlain(L"QVM is not communicating because m_pControl == NULL || m_pMgr == NULL");
     return false;
   }
-  m_pService.reset(m_pMgr->table->OpenService(m_pMgr.get(), m_serviceName.c_str(), 0));
+  m_pService.reset(m_pMgr.get()->table->OpenService(m_pMgr.get(), m_serviceName.c_str(), 0));
   if (m_pService) {
     LogPlain(L"GetQVMService: Successful " + m_serviceName);
     return true;
@@ -120,7 +122,7 @@ bool QvmManager::InstallService(const std::wstring& profile) {
     m_statusText = L"Unable to CreateService ORB";
     return false;
   }
-  m_pService.reset(m_pMgr->table->CreateService(m_pMgr.get(), m_serviceName.c_str(), profile.c_str()));
+  m_pService.reset(m_pMgr.get()->table->CreateService(m_pMgr.get(), m_serviceName.c_str(), profile.c_str()));
   if (m_pService) {
     m_statusText = L"Successfully installed QVM service :: " + m_serviceName;
     return true;
@@ -140,7 +142,7 @@ bool QvmManager::StartService() {
     m_statusText = L"Unable to get service handle, unable to start qvm service";
     return false;
   }
-  if (m_pService->table->StartService(m_pService.get(), 0, nullptr)) {
+  if (m_pService.get()->table->StartService(m_pService.get(), 0, nullptr)) {
     m_statusText = L"QVM service :: " + m_serviceName + L" started successfully.";
     return true;
   }
@@ -166,7 +168,7 @@ bool QvmManager::StopService() {
   }
   DWORD state = 0;
   LogPlain(L"StopService: Doing  SERVICE_CONTROL_STOP ");
-  if (!m_pService->table->ControlService(m_pService.get(), kControlStop, &state)) {
+  if (!m_pService.get()->table->ControlService(m_pService.get(), kControlStop, &state)) {
     const DWORD error = GetLastError();
     LogPlain(L"StopService: Failed ControlService ");
     LogPlain(L"StopService: Failed ControlService error = " + Number(error));
@@ -182,7 +184,7 @@ bool QvmManager::StopService() {
   state = 0;
   for (int query = 0; query < kStopQueries; ++query) {
     LogPlain(QueryLine(query) + L" ");
-    m_pService->table->QueryServiceStatus(m_pService.get(), &state);
+    m_pService.get()->table->QueryServiceStatus(m_pService.get(), &state);
     LogPlain(QueryLine(query) + L", dwCurrentStatus = " + Number(state));
     if (state == kStateStopped) {
       LogPlain(QueryLine(query) + L", dwCurrentStatus = SERVICE_STOPPED");
@@ -208,7 +210,7 @@ bool QvmManager::DeleteService() {
     m_statusText = L"Unable to get service handle, unable to delete qvm service";
     return false;
   }
-  if (m_pService->table->DeleteService(m_pService.get())) {
+  if (m_pService.get()->table->DeleteService(m_pService.get())) {
     m_statusText = L"Successfully deleted QVM service :: " + m_serviceName;
     return true;
   }
@@ -228,7 +230,7 @@ bool QvmManager::IsServiceRunning() {
     return false;
   }
   DWORD state = kStateStopped;
-  if (m_pService->table->QueryServiceStatus(m_pService.get(), &state)) return state == kStateRunning;
+  if (m_pService.get()->table->QueryServiceStatus(m_pService.get(), &state)) return state == kStateRunning;
   ReportError(L"getting status", GetLastError());
   return false;
 }

@@ -5,6 +5,9 @@
 #pragma once
 
 #include <windows.h>
+// Some of the operations share their names with the system's service
+// functions, which are macros: every user of this header sees them alike.
+#include <winsvc.h>
 
 #include <string>
 
