@@ -8,6 +8,9 @@
 
 namespace names {
 
+// The version the package installs, as it appears in file names.
+constexpr wchar_t kProductVersion[] = L"4.9.0";
+
 constexpr wchar_t kInstDirValue[] = IH_GENERAL_VALUE(L"InstDir");
 constexpr wchar_t kCommonAppDataValue[] = IH_GENERAL_VALUE(L"CommonAppDataFolder");
 constexpr wchar_t kBypassPidValue[] = IH_GENERAL_VALUE(L"LYNBypassExePid");

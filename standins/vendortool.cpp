@@ -9,13 +9,11 @@
 #include <cwchar>
 #include <string>
 
-namespace {
-std::wstring Variable(const wchar_t* name) {
+static std::wstring Variable(const wchar_t* name) {
   wchar_t value[4096] = {};
   GetEnvironmentVariableW(name, value, 4096);
   return value;
 }
-}  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   wchar_t self[MAX_PATH] = {};
@@ -30,14 +28,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 
   const std::wstring rules = Variable(L"IH_VENDOR_EXIT") + L";";
   for (size_t start = 0, end; (end = rules.find(L';', start)) != std::wstring::npos; start = end + 1) {
-    const std::wstring rule = rules.substr(start, end - start);
-    const size_t equals = rule.find(L'=');
-    if (equals == std::wstring::npos || commandLine.find(rule.substr(0, equals)) == std::wstring::npos) continue;
-    if (rule.substr(equals + 1) != L"wait") return static_cast<int>(wcstoul(rule.c_str() + equals + 1, nullptr, 0));
-    HANDLE finish = CreateEventW(nullptr, TRUE, FALSE, L"IH_VENDOR_FINISH");
-    WaitForSingleObject(finish, 60000);
-    CloseHandle(finish);
-    return 0;
+    const size_t equals = rules.find(L'=', start);
+    if (equals > end || commandLine.find(rules.substr(start, equals - start)) == std::wstring::npos) continue;
+    if (rules.compare(equals + 1, end - equals - 1, L"wait") != 0) return wcstoul(&rules[equals + 1], nullptr, 0);
+    WaitForSingleObject(CreateEventW(nullptr, TRUE, FALSE, L"IH_VENDOR_FINISH"), 60000);
+    return 0;  // the event's handle closes with the process
   }
   return 0;
 }
