@@ -44,7 +44,7 @@ struct Scene {
     RemoveTree(kLogs);
     if (setup.find('-') == std::string::npos) CreateDirectoryTree(kLogs);
     keys.SetPlatformFolder(BuildDir() + L"\\standins\\qvmhost\\" + (setup[0] == 's' ? L"signed" : setup[0] == 'u' ? L"unsigned" : L""));
-    if (setup.find_first_of("pn") != std::string::npos) keys.SetProduct(L"InstDir", folder.path() + L"\\");
+    if (setup.find_first_of("pn") != std::string::npos) keys.SetProduct(L"InstDir", folder.path + L"\\");
     if (setup.find('p') != std::string::npos) WriteFileBytes(folder / L"QVMProfileForLYNService.xml", Narrow(command) + "\r\n");
     for (const auto& knob : knobs) RegSetDword(HKEY_LOCAL_MACHINE, kHost, knob.first, knob.second);
     if (state) RegSetString(HKEY_LOCAL_MACHINE, kService, L"Profile", command), RegSetDword(HKEY_LOCAL_MACHINE, kService, L"State", state);
@@ -194,11 +194,11 @@ TEST(LegacyService, OnlyOneIsDeletedORBServiceFirst) {
     SCOPED_TRACE(row.name);
     for (const wchar_t* name : {L"ORBService", L"LYNService"})
       if (strchr(row.before, name[0])) UniqueService(CreateServiceW(manager.get(), name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, L"C:\\legacy.exe", nullptr, nullptr, nullptr, nullptr, nullptr));
-    LogCapture log;
+    BothLogs logs;
     HandleProbe probe;
     deleteLegacyService();
     EXPECT_TRUE(probe.Unchanged());
-    EXPECT_EQ(Joined(log.Lines()), row.logged);
+    EXPECT_EQ(logs.Text(), row.logged);
     std::string after;
     for (const wchar_t* name : {L"ORBService", L"LYNService"}) {
       UniqueService left(OpenServiceW(manager.get(), name, DELETE));
