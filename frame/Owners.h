@@ -4,7 +4,10 @@
 #pragma once
 
 #include <windows.h>
+#include <wincrypt.h>
+#include <mscat.h>
 
+#include <cstdio>
 #include <utility>
 
 template <typename Traits>
@@ -73,6 +76,23 @@ struct Service {
   static Type Empty() noexcept { return nullptr; }
   static void Close(Type h) noexcept { CloseServiceHandle(h); }
 };
+struct CatalogAdmin {  // CryptCATAdminAcquireContext
+  using Type = HCATADMIN;
+  static Type Empty() noexcept { return nullptr; }
+  static void Close(Type h) noexcept { CryptCATAdminReleaseContext(h, 0); }
+};
+// A catalog handed out by the database: released through the context that
+// handed it out, which must outlive it.
+struct CatalogRef {
+  HCATADMIN admin;
+  HCATINFO info;
+  bool operator!=(const CatalogRef& other) const noexcept { return info != other.info; }
+};
+struct Catalog {
+  using Type = CatalogRef;
+  static Type Empty() noexcept { return {nullptr, nullptr}; }
+  static void Close(Type c) noexcept { CryptCATAdminReleaseCatalogContext(c.admin, c.info, 0); }
+};
 }  // namespace owner_traits
 
 using UniqueFile = UniqueOwner<owner_traits::File>;
@@ -81,6 +101,8 @@ using UniqueFind = UniqueOwner<owner_traits::Find>;
 using UniqueModule = UniqueOwner<owner_traits::Module>;
 using UniqueRegKey = UniqueOwner<owner_traits::RegKey>;
 using UniqueService = UniqueOwner<owner_traits::Service>;
+using UniqueCatalogAdmin = UniqueOwner<owner_traits::CatalogAdmin>;
+using UniqueCatalog = UniqueOwner<owner_traits::Catalog>;
 
 // Runs a clean-up step when the scope ends, however it ends.
 template <typename Fn>
@@ -94,3 +116,24 @@ class ScopeExit {
  private:
   Fn m_fn;
 };
+
+namespace owner_traits {
+// A runtime library file (_wfopen): read in text mode where line ends matter.
+struct CrtFile {
+  using Type = FILE*;
+  static Type Empty() noexcept { return nullptr; }
+  static void Close(Type file) noexcept { fclose(file); }
+};
+// An interface of the vendor's module-service host: the function at position
+// 1 of its table gives the reference back.
+template <typename Interface>
+struct HostInterface {
+  using Type = Interface*;
+  static Type Empty() noexcept { return nullptr; }
+  static void Close(Type object) noexcept { object->table->Release(object); }
+};
+}  // namespace owner_traits
+
+using UniqueCrtFile = UniqueOwner<owner_traits::CrtFile>;
+template <typename Interface>
+using UniqueHostInterface = UniqueOwner<owner_traits::HostInterface<Interface>>;

@@ -8,10 +8,14 @@
 
 namespace names {
 
+// The version the package installs, as it appears in file names.
+constexpr wchar_t kProductVersion[] = L"4.9.0";
+
 constexpr wchar_t kInstDirValue[] = IH_GENERAL_VALUE(L"InstDir");
 constexpr wchar_t kCommonAppDataValue[] = IH_GENERAL_VALUE(L"CommonAppDataFolder");
 constexpr wchar_t kBypassPidValue[] = IH_GENERAL_VALUE(L"LYNBypassExePid");
 constexpr wchar_t kAboutPidValue[] = IH_GENERAL_VALUE(L"ORBAboutExePid");
+constexpr wchar_t kVersionValue[] = IH_GENERAL_VALUE(L"Version");
 
 // Below "CommonAppDataFolder" (which ends in a backslash).
 constexpr wchar_t kLogsSubfolder[] = L"Norvale\\LYN\\Logs\\";
@@ -46,10 +50,31 @@ constexpr wchar_t kTrayFolderValue[] =
     L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\KDX\\Shared Components\\Framework\\\\Installed Path";
 constexpr wchar_t kTrayPluginKey[] = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Veltan\\Pinlet\\Plugins\\ORBPinletPlugin";
 
+// The vendor platform's folder, registered in the 32-bit registry view.
+constexpr wchar_t kBasaltKey[] = L"Software\\Veltan\\Basalt";
+constexpr wchar_t kBasaltFolderValue[] = L"szInstallDir64";
+
 // Programs of the product.
 constexpr wchar_t kServiceExe[] = L"LynService.exe";
 
 // Every process the library ends gets this exit code.
 constexpr unsigned int kTerminatedExitCode = 0xDEAD;
+
+}  // namespace names
+
+// The module-service host and the proxy service in it.
+namespace names {
+
+constexpr wchar_t kQvmHostLibrary[] = L"vtnqvma.dll";
+constexpr char kQvmControlInterface[] = "QvmControl";
+constexpr wchar_t kQvmServiceName[] = L"vtnorb";
+constexpr wchar_t kQvmClientName[] = L"INSTALLHELPER";
+// Followed by the client name and ".txt"; the folder is fixed, never created.
+constexpr wchar_t kQvmInteractionLogStem[] = IH_PROGRAMDATA_LYN L"\\Logs\\qvm_interaction_logs_";
+// Behind "InstDir" as read, which ends in a backslash already.
+constexpr wchar_t kServiceProfile[] = L"\\QVMProfileForLYNService.xml";
+// The service of earlier releases in the Windows service control manager.
+constexpr wchar_t kLegacyServiceOrb[] = L"ORBService";
+constexpr wchar_t kLegacyServiceLyn[] = L"LYNService";
 
 }  // namespace names

@@ -3,6 +3,7 @@
 // that it ran and lets the installation go on.
 #include "frame/Exports.h"
 #include "frame/Log.h"
+#include "frame/SelfProtection.h"
 
 int DeleteOrbWRDPolicy(void) {
   InstallLog(L"DeleteOrbWRDPolicy : no protection policy to remove\n");
@@ -21,5 +22,10 @@ int ExecuteProcessX64(unsigned long hInstall) {
 
 int ExecuteProcessX86(unsigned long hInstall) {
   InstallLog(L"ExecuteProcessX86 : uninstall protection step (32-bit) done\n");
+  return 0;
+}
+
+int AuthorizeProductUninstall(MSIHANDLE hInstall) {
+  InstallLog(L"UninstallCustomAction : uninstall authorised\n");
   return 0;
 }

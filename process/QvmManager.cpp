@@ -1,0 +1,236 @@
+#include "process/QvmManager.h"
+
+#include <cwchar>
+
+#include "components/ComponentLoader.h"
+#include "frame/Log.h"
+#include "frame/ProductNames.h"
+
+namespace qvm_seams {
+Seam<void(WINAPI*)(DWORD)> sleep(&::Sleep);
+}
+
+namespace {
+
+const DWORD kWaitMs = 2000;
+const int kStopQueries = 15;
+const DWORD kControlStop = 1;  // SERVICE_CONTROL_STOP
+const DWORD kStateStopped = 1;
+const DWORD kStateRunning = 4;
+
+// The host's answers that already are the wished outcome.
+const DWORD kServiceExists = 1073;
+const DWORD kAlreadyRunning = 1056;
+const DWORD kNotRunning = 1062;
+const DWORD kDoesNotExist = 1060;
+
+std::wstring Number(DWORD value) { return std::to_wstring(value); }
+
+}  // namespace
+
+QvmManager::QvmManager(const std::wstring& serviceName, const std::wstring& clientName)
+    : m_serviceName(serviceName), m_clientName(clientName) {
+  // Appended to, never created with its folder: without the folder the host's
+  // exchanges simply go unrecorded.
+  const std::wstring path = std::wstring(names::kQvmInteractionLogStem) + m_clientName + L".txt";
+  m_log.reset(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  LogWithTime(L"In Constructor Started QVM Module");
+  if (!GetQVMControl()) {
+    LogWithTime(L"GetQVMControl returned false");
+    return;
+  }
+  LogWithTime(L"GetQVMControl returned true");
+  LogWithTime(GetMSManager() ? L"GetMSManager returned true" : L"GetMSManager returned false");
+}
+
+QvmManager::~QvmManager() {
+  LogWithTime(L"In Destructor Stopped QVM Module");
+  // The members go in reverse order: the log first, then the service, the
+  // manager and the control interface.
+}
+
+void QvmManager::LogPlain(const std::wstring& text) {
+  if (!m_log) return;
+  const std::string bytes = logdetail::NarrowForLog(text + L"\n");
+  DWORD written = 0;
+  WriteFile(m_log.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+void QvmManager::LogWithTime(const std::wstring& message) {
+  SYSTEMTIME t;
+  GetLocalTime(&t);
+  wchar_t prefix[MAX_PATH] = {};
+  _snwprintf(prefix, MAX_PATH - 1, L"[%d-%d-%d] %d:%d:%d:%d", t.wDay, t.wMonth, t.wYear, t.wHour, t.wMinute,
+             t.wSecond, t.wMilliseconds);
+  LogPlain(std::wstring(prefix) + L" " + message);
+}
+
+void QvmManager::ReportError(const std::wstring& operation, DWORD error) {
+  wchar_t text[512] = {};
+  wsprintfW(text, L"Unable to %lS QVM Service :: %lS, error code :: %d ", operation.c_str(), m_serviceName.c_str(),
+            static_cast<int>(error));
+  m_statusText = text;
+  LogPlain(m_statusText);
+}
+
+bool QvmManager::GetQVMControl() {
+  void* control = nullptr;
+  if (NCGetDllInterface(names::kQvmHostLibrary, names::kQvmControlInterface, &control, nullptr) != 0) {
+    LogPlain(L"Failed to get QVM control");
+    return false;
+  }
+  m_pControl.reset(static_cast<QvmControl*>(control));
+  return true;
+}
+
+bool QvmManager::GetMSManager() {
+  m_pMgr.reset(m_pControl.get()->table->OpenMSManager(m_pControl.get()));
+  if (!m_pMgr) {
+    LogPlain(L"GetMSManager: Failed to  OpenMSManager()");
+    m_statusText = L"Failed to open QVM Manager";
+    return false;
+  }
+  // Hexadecimal digits as the runtime shows a pointer; not through a C++
+  // stream, whose one-time set-up leaves the threading runtime holding two
+  // handles for the calling thread.
+  wchar_t pointer[32] = {};
+  _snwprintf(pointer, 31, L"%p", static_cast<void*>(m_pMgr.get()));
+  LogPlain(std::wstring(L"GetMSManager: Successful to get m_pMgr = ") + pointer);
+  return true;
+}
+
+bool QvmManager::GetQVMService() {
+  if (!m_pControl || !m_pMgr) {
+    LogPlain(L"QVM is not communicating because m_pControl == NULL || m_pMgr == NULL");
+    return false;
+  }
+  m_pService.reset(m_pMgr.get()->table->OpenService(m_pMgr.get(), m_serviceName.c_str(), 0));
+  if (m_pService) {
+    LogPlain(L"GetQVMService: Successful " + m_serviceName);
+    return true;
+  }
+  const DWORD error = GetLastError();
+  LogPlain(L"GetQVMService: Failed to open QVM Service " + m_serviceName + L", with err = " + Number(error));
+  m_statusText = L"Failed to open QVM Service for " + m_serviceName;
+  return false;
+}
+
+bool QvmManager::InstallService(const std::wstring& profile) {
+  if (m_pService) return true;
+  if (!m_pMgr) {
+    m_statusText = L"Unable to CreateService ORB";
+    return false;
+  }
+  m_pService.reset(m_pMgr.get()->table->CreateService(m_pMgr.get(), m_serviceName.c_str(), profile.c_str()));
+  if (m_pService) {
+    m_statusText = L"Successfully installed QVM service :: " + m_serviceName;
+    return true;
+  }
+  const DWORD error = GetLastError();
+  if (error == kServiceExists) {
+    m_statusText = L"Qvm service already installed.";
+    return true;
+  }
+  ReportError(L"install", error);
+  return false;
+}
+
+bool QvmManager::StartService() {
+  qvm_seams::sleep(kWaitMs);
+  if (!GetQVMService()) {
+    m_statusText = L"Unable to get service handle, unable to start qvm service";
+    return false;
+  }
+  if (m_pService.get()->table->StartService(m_pService.get(), 0, nullptr)) {
+    m_statusText = L"QVM service :: " + m_serviceName + L" started successfully.";
+    return true;
+  }
+  const DWORD error = GetLastError();
+  if (error == kAlreadyRunning) {
+    m_statusText = L"Qvm service already Running.";
+    return true;
+  }
+  ReportError(L"start", error);
+  return false;
+}
+
+std::wstring QvmManager::QueryLine(int query) const {
+  return L"StopService: Doing QueryServiceStatus " + std::to_wstring(query) + L"th time";
+}
+
+bool QvmManager::StopService() {
+  qvm_seams::sleep(kWaitMs);
+  if (!GetQVMService()) {
+    LogPlain(L"StopService: Unable to get service handle, unable to stop qvm service ");
+    m_statusText = L"Unable to get service handle, unable to stop qvm service";
+    return false;
+  }
+  DWORD state = 0;
+  LogPlain(L"StopService: Doing  SERVICE_CONTROL_STOP ");
+  if (!m_pService.get()->table->ControlService(m_pService.get(), kControlStop, &state)) {
+    const DWORD error = GetLastError();
+    LogPlain(L"StopService: Failed ControlService ");
+    LogPlain(L"StopService: Failed ControlService error = " + Number(error));
+    if (error != kNotRunning) {
+      ReportError(L"stop", error);
+      return false;
+    }
+    LogPlain(L"StopService: Failed ControlService error = " + Number(error));
+    m_statusText = L"Qvm service not running.";
+  }
+
+  // The host is asked even when it said the service was not running.
+  state = 0;
+  for (int query = 0; query < kStopQueries; ++query) {
+    LogPlain(QueryLine(query) + L" ");
+    m_pService.get()->table->QueryServiceStatus(m_pService.get(), &state);
+    LogPlain(QueryLine(query) + L", dwCurrentStatus = " + Number(state));
+    if (state == kStateStopped) {
+      LogPlain(QueryLine(query) + L", dwCurrentStatus = SERVICE_STOPPED");
+      break;
+    }
+    qvm_seams::sleep(kWaitMs);
+  }
+
+  if (state == kStateStopped) {
+    LogPlain(L"StopService: Successfully stopped QVM service :: " + m_serviceName);
+    m_statusText = L"Successfully stopped QVM service :: " + m_serviceName;
+    LogPlain(L"StopService: Successfully stopped QVM service :: " + m_serviceName + L"Returning TRUE");
+    return true;
+  }
+  m_statusText = L"Unable to stop QVM service :: " + m_serviceName;
+  LogPlain(L"StopService: Doing QueryServiceStatus , dwCurrentStatus != SERVICE_STOPPED returning false " +
+           m_serviceName);
+  return false;
+}
+
+bool QvmManager::DeleteService() {
+  if (!GetQVMService()) {
+    m_statusText = L"Unable to get service handle, unable to delete qvm service";
+    return false;
+  }
+  if (m_pService.get()->table->DeleteService(m_pService.get())) {
+    m_statusText = L"Successfully deleted QVM service :: " + m_serviceName;
+    return true;
+  }
+  const DWORD error = GetLastError();
+  if (error == kDoesNotExist) {
+    m_statusText = L"Qvm service deosn't not exists.";
+    return true;
+  }
+  ReportError(L"delete", error);
+  return false;
+}
+
+bool QvmManager::IsServiceRunning() {
+  if (!GetQVMService()) {
+    LogPlain(L"Unable to get QVM Service: " + m_serviceName);
+    m_statusText = L"Unable to get service handle, unable to get qvm service";
+    return false;
+  }
+  DWORD state = kStateStopped;
+  if (m_pService.get()->table->QueryServiceStatus(m_pService.get(), &state)) return state == kStateRunning;
+  ReportError(L"getting status", GetLastError());
+  return false;
+}

@@ -1,0 +1,22 @@
+// A vendor component library. Its one interface, "ModulePath", is a
+// LocalAlloc'd copy of the library's own full path: it outlives the library,
+// so the caller learns which copy was loaded (and frees it). Any other name is
+// refused with E_NOINTERFACE. Built once more without the export.
+#include <windows.h>
+
+static HMODULE g_self;
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) g_self = instance;
+  return TRUE;
+}
+
+#ifndef IH_COMPONENT_WITHOUT_EXPORT
+extern "C" __declspec(dllexport) DWORD NotComDllGetInterface(const char* name, void** out) {
+  if (lstrcmpA(name, "ModulePath") != 0) return static_cast<DWORD>(E_NOINTERFACE);
+  auto* path = static_cast<wchar_t*>(LocalAlloc(LPTR, MAX_PATH * sizeof(wchar_t)));
+  GetModuleFileNameW(g_self, path, MAX_PATH);
+  *out = path;
+  return 0;
+}
+#endif
