@@ -17,34 +17,6 @@
 
 using namespace testsupport;
 
-static std::wstring StandInPath(const std::wstring& name) { return BuildDir() + L"\\standins\\" + name; }
-
-// A long-running stand-in (or a copy of it), started; ended when the scope ends.
-struct StartedProcess {
-  explicit StartedProcess(const std::wstring& program) {
-    std::wstring line = L"\"" + program + L"\" 120000";  // its own cap, should a test crash
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) return;
-    const UniqueKernelHandle thread(info.hThread);
-    process.reset(info.hProcess);
-    // A lookup can read its path only once its main module is loaded.
-    wchar_t loaded[MAX_PATH] = {};
-    for (int i = 0; i < 500 && !K32GetModuleFileNameExW(info.hProcess, nullptr, loaded, MAX_PATH); ++i) Sleep(20);
-  }
-  ~StartedProcess() { TerminateProcess(process.get(), 1) && WaitForSingleObject(process.get(), 10000); }
-  // Checks that it was ended with 0xDEAD (waiting up to 10 s for it), or that it still runs.
-  void ExpectEnded(bool ended) const {
-    DWORD code = STILL_ACTIVE;
-    WaitForSingleObject(process.get(), ended ? 10000 : 100);
-    GetExitCodeProcess(process.get(), &code);
-    EXPECT_EQ(code, ended ? 0xDEADu : STILL_ACTIVE) << "process " << pid();
-  }
-  DWORD pid() const { return GetProcessId(process.get()); }
-  UniqueKernelHandle process;
-};
-
 // The text-log lines and installer-log texts of one call made with a real
 // installer handle, after checking its result and that it closed every handle
 // it opened.
@@ -213,7 +185,7 @@ TEST(ProcessControl, EndsTheServiceByNameAndTheCompanionsByTheirStoredIds) {
     for (const auto& [name, id] : {std::pair(L"LYNBypassExePid", row.bypass), std::pair(L"ORBAboutExePid", row.about)})
       ASSERT_TRUE(!id || RegSetDword(HKEY_LOCAL_MACHINE, kGeneralKey, name, std::stoul(Expand({id}, known)[0]), view));
     const auto [lines, records] = RunCall(row.result, row.call);
-    for (size_t i = 0; i < programs.size(); ++i) programs[i].ExpectEnded(row.ended >> i & 1);
+    for (size_t i = 0; i < programs.size(); ++i) EXPECT_EQ(programs[i].WaitForExitCode(row.ended >> i & 1 ? 10000 : 100), row.ended >> i & 1 ? 0xDEADu : STILL_ACTIVE) << i;
     ExpectFollowing(lines, Expand(row.lines, known));
     EXPECT_EQ(records, Expand(row.records, known));
   }

@@ -12,7 +12,6 @@
 #include "process/ProductService.h"
 #include "process/QvmManager.h"
 #include "support/ComponentSupport.h"
-#include "support/ProcessSupport.h"
 #include "support/ScopedSeam.h"
 
 using namespace testsupport;
@@ -48,7 +47,7 @@ struct Scene {
     if (setup.find('p') != std::string::npos) WriteFileBytes(folder / L"QVMProfileForLYNService.xml", Narrow(command) + "\r\n");
     for (const auto& knob : knobs) RegSetDword(HKEY_LOCAL_MACHINE, kHost, knob.first, knob.second);
     if (state) RegSetString(HKEY_LOCAL_MACHINE, kService, L"Profile", command), RegSetDword(HKEY_LOCAL_MACHINE, kService, L"State", state);
-    if (state == SERVICE_RUNNING || setup.find('x') != std::string::npos) process.reset(new StartedProcess(command)), process->WaitUntilLoaded();
+    if (state == SERVICE_RUNNING || setup.find('x') != std::string::npos) process.reset(new StartedProcess(StandInPath(L"LynService.exe"), L"60000"));
     if (state == SERVICE_RUNNING) RegSetDword(HKEY_LOCAL_MACHINE, kService, L"Pid", process->pid());
     g_sleeps.clear();
   }

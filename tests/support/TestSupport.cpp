@@ -1,6 +1,7 @@
 #include "support/TestSupport.h"
 
 #include <msiquery.h>
+#include <psapi.h>
 #include <shellapi.h>
 
 #include <cstdio>
@@ -241,6 +242,31 @@ std::string UnixPath(const std::wstring& windowsPath) {
   HeapFree(GetProcessHeap(), 0, unixName);
   return result;
 }
+
+StartedProcess::StartedProcess(const std::wstring& program, const std::wstring& arguments) {
+  std::wstring line = L"\"" + program + L"\" " + arguments;  // the stand-in's own cap, should a test crash
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) return;
+  const UniqueKernelHandle thread(info.hThread);
+  process.reset(info.hProcess);
+  wchar_t loaded[MAX_PATH] = {};
+  for (int i = 0; i < 500 && !K32GetModuleFileNameExW(info.hProcess, nullptr, loaded, MAX_PATH); ++i) Sleep(20);
+}
+
+StartedProcess::~StartedProcess() {
+  if (process && TerminateProcess(process.get(), 1)) WaitForSingleObject(process.get(), 10000);
+}
+
+DWORD StartedProcess::WaitForExitCode(DWORD timeoutMs) const {
+  DWORD code = STILL_ACTIVE;
+  WaitForSingleObject(process.get(), timeoutMs);
+  GetExitCodeProcess(process.get(), &code);
+  return code;
+}
+
+std::wstring StandInPath(const std::wstring& name) { return BuildDir() + L"\\standins\\" + name; }
 
 std::vector<HANDLE> NextHandleValues(size_t count) {
   std::vector<UniqueKernelHandle> events(count);

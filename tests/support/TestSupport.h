@@ -6,6 +6,8 @@
 #include <msi.h>
 
 #include <string>
+
+#include "frame/Owners.h"
 #include <vector>
 
 namespace testsupport {
@@ -106,6 +108,18 @@ std::wstring Widen(const std::string& text);
 // unchanged list after a call shows that the call closed every handle it
 // opened (a single slot would miss a handle opened after one that was closed).
 std::vector<HANDLE> NextHandleValues(size_t count = 32);
+
+// A long-running stand-in program, started and its main module loaded (so
+// that a lookup can read its path); ended when the scope ends.
+struct StartedProcess {
+  explicit StartedProcess(const std::wstring& program, const std::wstring& arguments = L"120000");
+  ~StartedProcess();
+  DWORD pid() const { return GetProcessId(process.get()); }
+  // Its exit code once it has ended, or STILL_ACTIVE after the time given.
+  DWORD WaitForExitCode(DWORD timeoutMs = 10000) const;
+  UniqueKernelHandle process;
+};
+std::wstring StandInPath(const std::wstring& name);
 
 // The one leak probe: made before a call, Unchanged() after it tells that the
 // call closed every handle it opened.
