@@ -4,18 +4,14 @@
 // refused with E_NOINTERFACE. Built once more without the export.
 #include <windows.h>
 
-static HMODULE g_self;
-
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) g_self = instance;
-  return TRUE;
-}
-
 #ifndef IH_COMPONENT_WITHOUT_EXPORT
 extern "C" __declspec(dllexport) DWORD NotComDllGetInterface(const char* name, void** out) {
   if (lstrcmpA(name, "ModulePath") != 0) return static_cast<DWORD>(E_NOINTERFACE);
+  HMODULE self = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCWSTR>(&NotComDllGetInterface), &self);
   auto* path = static_cast<wchar_t*>(LocalAlloc(LPTR, MAX_PATH * sizeof(wchar_t)));
-  GetModuleFileNameW(g_self, path, MAX_PATH);
+  GetModuleFileNameW(self, path, MAX_PATH);
   *out = path;
   return 0;
 }

@@ -1,0 +1,362 @@
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <cstring>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "components/Catalog.h"
+#include "components/ComponentLoader.h"
+#include "components/PlatformCore.h"
+#include "components/UninstallSet.h"
+#include "frame/Platform.h"
+#include "support/ScopedSeam.h"
+#include "support/TestSupport.h"
+
+using namespace testsupport;
+
+namespace {
+
+// True when text from t on reads as pattern from p on; each "..." in the pattern stands for any run of characters.
+bool Matches(const std::string& text, const std::string& pattern, size_t t = 0, size_t p = 0) {
+  const size_t wild = pattern.find("...", p);
+  if (wild == std::string::npos) return text.compare(t, std::string::npos, pattern, p) == 0;
+  for (size_t at = t + wild - p; text.compare(t, wild - p, pattern, p, wild - p) == 0 && at <= text.size(); ++at)
+    if (Matches(text, pattern, at, wild + 3)) return true;
+  return false;
+}
+
+// Lines joined with "|": a text-log message ending in "\n" reads "text||next".
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string joined;
+  for (const auto& line : lines) joined += (&line == &lines.front() ? "" : "|") + line;
+  return joined;
+}
+// The installer-log texts a session received, joined (Wine puts "Info [1]." in front of each).
+std::string Records(const MsiTestSession& session) {
+  std::string joined;
+  for (const auto& record : session.records())
+    joined += "|" + Narrow(record.text.substr(record.text.compare(0, 9, L"Info [1].") == 0 ? 9 : 0));
+  return joined.substr(joined.empty() ? 0 : 1);
+}
+
+// Everything below C:\ih-components goes at the start and at the end.
+const std::wstring kScratch = L"C:\\ih-components";
+struct ScratchFolders {
+  ScratchFolders() { RemoveTree(kScratch); }
+  ~ScratchFolders() { RemoveTree(kScratch); }
+};
+
+// The product's key (64-bit view) and the platform's key (32-bit view), removed
+// again (with the parents they needed) when the scope ends.
+const wchar_t kProductKey[] = L"Software\\Norvale\\LYN\\General";
+const wchar_t kPlatformKey[] = L"Software\\Veltan\\Basalt";
+struct ComponentKeys {
+  ScopedRegistryKey product{HKEY_LOCAL_MACHINE, kProductKey, KEY_WOW64_64KEY};
+  ScopedRegistryKey platform{HKEY_LOCAL_MACHINE, kPlatformKey, KEY_WOW64_32KEY};
+};
+void SetValue(const wchar_t* key, const wchar_t* name, const std::wstring& value) {
+  RegSetString(HKEY_LOCAL_MACHINE, key, name, value, key == kProductKey ? KEY_WOW64_64KEY : KEY_WOW64_32KEY);
+}
+
+const wchar_t* g_refused = nullptr;  // a catalog member whose removal the database refuses
+BOOL WINAPI RemoveUnlessRefused(HCATADMIN admin, LPCWSTR member, DWORD flags) {
+  if (g_refused != nullptr && wcscmp(member, g_refused) == 0) return FALSE;
+  return catalog_seams::removeCatalog.real()(admin, member, flags);
+}
+
+// The real catalog database, one letter per member: 0 nothing, o an earlier
+// catalog, P the product's, D a folder in the way.
+const wchar_t* const kMembers[] = {L"lyn.cat", L"lyn_IntelSha256.cat", L"orb_64.cat", L"orb_32.cat"};
+const std::wstring kDatabase = L"C:\\windows\\system32\\catroot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}\\";
+// Sets the database to the given state, when one is given, and reads it back.
+std::string Database(const std::string& set = "") {
+  std::string state;
+  for (size_t i = 0; i < 4; ++i) {
+    const std::wstring path = kDatabase + kMembers[i];
+    if (!set.empty()) RemoveTree(path);
+    if (!set.empty() && set[i] != '0')
+      set[i] == 'D' ? CreateDirectoryW(path.c_str(), nullptr) : WriteFileBytes(path, "o");
+    state += (ReadFileBytes(path) + "D0")[PathExists(path) ? 0 : 1];  // a folder reads as no bytes, and so does no file
+  }
+  return state;
+}
+
+// A forced answer of the signature check (0: the real one). The real check
+// runs all the same: Wine holds the file open until its state is closed,
+// which the handle probe sees.
+DWORD g_answer = 0;
+const wchar_t* const kVariants[] = {L"signed", L"unsigned", L"tampered", L"noexport"};  // of the component
+LONG WINAPI AnswerChosen(HWND window, GUID* action, LPVOID data) {
+  const LONG real = loader_seams::winVerifyTrust.real()(window, action, data);
+  const bool opens = static_cast<WINTRUST_DATA*>(data)->dwStateAction == WTD_STATEACTION_VERIFY;
+  return opens && g_answer != 0 ? static_cast<LONG>(g_answer) : real;
+}
+
+// This process's uninstall-set folders start with this in the user's temporary folder.
+const std::wstring kTemporary = [] {
+  wchar_t temp[MAX_PATH];
+  return std::wstring(temp, GetTempPathW(MAX_PATH, temp)) + L"vtnzpk" + std::to_wstring(GetCurrentProcessId());
+}();
+std::wstring TemporaryFolderLeft() {  // or nothing
+  WIN32_FIND_DATAW found;
+  const UniqueFind find(FindFirstFileW((kTemporary + L"*").c_str(), &found));
+  return find ? kTemporary.substr(0, kTemporary.rfind(L'\\') + 1) + found.cFileName : L"";
+}
+// Both vendor programs are the same stand-in: every file named is a copy of it.
+void Place(const std::wstring& folder, const std::string& files) {
+  RemoveTree(folder);
+  SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+  for (size_t start = 0, end = 0; end != std::string::npos && !files.empty(); start = end + 1) {
+    const std::wstring file = folder + L"\\" + Widen(files.substr(start, (end = files.find('|', start)) - start));
+    CopyFileW((BuildDir() + L"\\standins\\vendor\\vtnhidin.exe").c_str(), file.c_str(), FALSE);
+  }
+}
+
+}  // namespace
+
+TEST(Catalogs, InstallRegistersBothNamesAndUninstallRemovesWhatTheInstalledVersionRegistered) {
+  const std::string removed =
+                        "Successfully uninstalled LYN catalog file|Successfully uninstalled "
+                        "catFileNameForIntelSha256.cat catalog file",
+                    notAble = "Not able to find Major and Minor versions|...";
+  const struct {
+    const char* name;
+    const wchar_t* version;  // null: no "Version" value; L"install": install mode
+    const char *before, *after;
+    int result;
+    std::string text = "...", records = "...";
+    const wchar_t* refused = nullptr;
+    int (*is64Bit)() = [] { return 1; };
+  } rows[] = {
+      {"installed", L"install", "0000", "PP00", 1,
+       "Successfully installed LYN catalog file||Successfully installed lyn_IntelSha256.cat catalog file",
+       "Successfully installed lyn catalog file\n|Successfully installed lyn_IntelSha256.cat catalog file\n"},
+      {"first in the way", L"install", "D000", "DP00", 1, "Installing LYN catalog file failed|..."},
+      {"second in the way", L"install", "0D00", "PD00", 0, "...|Installing lyn_IntelSha256.cat catalog file failed|"},
+      {"2.2", L"2.2", "oooo", "00oo", 1, removed,
+       "Successfully uninstalled LYN catalog file\n|Successfully uninstalled catFileNameForIntelSha256.cat catalog "
+       "file\n"},
+      {"2.1", L"2.1", "oooo", "oo0o", 1,
+       "ORB version prior to 2.2 found, using orb_64.cat|Successfully uninstalled LYN catalog file",
+       "ORB version prior to 2.2 found, using orb_64.cat \n|Successfully uninstalled LYN catalog file\n"},
+      {"1.9.3", L"1.9.3", "oooo", "oo0o", 1},
+      {"2.1 on 32-bit", L"2.1", "oooo", "ooo0", 1, "...using orb_32.cat|...", "...", nullptr, [] { return 0; }},
+      {"old one refused", L"2.1", "oooo", "oooo", 0, "...|UnInstalling LYN catalog file failed", "...", L"orb_64.cat"},
+      {"one piece", L"2", "oooo", "00oo", 1, notAble + removed},
+      {"not a number", L"v2.1", "oooo", "00oo", 1, notAble},
+      {"overflow", L"9999999999.1", "oooo", "00oo", 1, notAble},
+      {"empty", L"", "oooo", "00oo", 1, "LYN installed version is NOT found|" + removed},
+      {"first refused", L"3.0", "oooo", "o0oo", 1, "UnInstalling LYN catalog file failed|...", "...", L"lyn.cat"},
+      {"second refused", L"3.0", "oooo", "0ooo", 0, "...catFileNameForIntelSha256.cat file failed", "...",
+       L"lyn_IntelSha256.cat"},
+  };
+  ScratchFolders scratch;
+  const std::wstring product = kScratch + L"\\product";
+  Place(product, "");
+  WriteFileBytes(product + L"\\lyn.cat", "P");
+  ScopedSeam<BOOL(WINAPI*)(HCATADMIN, LPCWSTR, DWORD)> removal(catalog_seams::removeCatalog, &RemoveUnlessRefused);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const bool install = row.version != nullptr && wcscmp(row.version, L"install") == 0;
+    ComponentKeys keys;
+    SetValue(kProductKey, L"InstDir", product + L"\\");
+    if (row.version != nullptr) SetValue(kProductKey, L"Version", row.version);
+    Database(row.before);
+    ScopedSeam<int (*)()> platform(platform_seams::is64BitWindows, row.is64Bit);
+    g_refused = row.refused;
+    MsiTestSession session;
+    LogCapture log;
+    HandleProbe probe;
+    EXPECT_EQ(Do_Catalog_Action(session.handle(), install ? 1 : 0), row.result);
+    EXPECT_TRUE(probe.Unchanged());
+    EXPECT_EQ(Database(), row.after);
+    EXPECT_TRUE(Matches(Joined(log.Lines()), row.text)) << Joined(log.Lines());
+    EXPECT_TRUE(Matches(Records(session), row.records)) << Records(session);
+  }
+  Database("0000");
+}
+
+TEST(ComponentLoader, FindsVerifiesLoadsAndReleasesTheComponentInTheOrderOfItsFolders) {
+  const struct {
+    const char* name;
+    // Per folder (platform, current directory, executable's): s signed, u unsigned, t tampered after signing,
+    // n signed without the export, . none; for the platform also x (no platform key) or L (too long for the name).
+    const char* folders;
+    DWORD result;
+    char from;                                    // P, C or E: the copy loaded; N: pointer nulled; .: untouched
+    const wchar_t* library = L"ihcomponent.dll";  // else a path
+    DWORD answer = 0;
+  } rows[] = {
+      {"platform folder first", "sss", 0, 'P'},
+      {"with the key the current directory is skipped", ".ss", 0, 'E'},
+      {"without the key the current directory", "xss", 0, 'C'},
+      {"then the executable's folder", "x.s", 0, 'E'},
+      {"platform folder too long for the name", "Lss", 0, 'E'},
+      {"nowhere", "...", ERROR_FILE_NOT_FOUND, '.'},
+      {"unsigned in the platform folder", "uss", 0x800B0100, '.'},
+      {"tampered in the platform folder", "tss", 0x80096010, '.'},
+      {"unsigned in the current directory", "xus", 0x800B0100, '.'},
+      {"tampered in the executable's folder", "..t", 0x80096010, '.'},
+      {"a path is the only place", "ss.", 0, 'C', L"C:\\ih-components\\current\\ihcomponent.dll"},
+      {"a missing path has no fallback", "s.s", ERROR_FILE_NOT_FOUND, '.', L"C:\\ih-components\\current\\x.dll"},
+      {"export missing", "n..", ERROR_PROC_NOT_FOUND, 'N'},
+      {"expired signer tolerated", "s..", 0, 'P', L"ihcomponent.dll", 0x800B0101},
+      {"untrusted root refused", "s.s", 0x800B0109, '.', L"ihcomponent.dll", 0x800B0109},
+  };
+  ScratchFolders scratch;
+  const std::wstring platform = kScratch + L"\\platform", current = kScratch + L"\\current";
+  Place(platform, ""), Place(current, "");
+  const std::wstring folders[] = {platform, current, BuildDir() + L"\\tests"};
+  wchar_t previousDirectory[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, previousDirectory);
+  SetCurrentDirectoryW(current.c_str());
+  ScopedSeam<LONG(WINAPI*)(HWND, GUID*, LPVOID)> verification(loader_seams::winVerifyTrust, &AnswerChosen);
+  void* handedOut = nullptr;  // Wine keeps what its first verifications and load set up
+  NCGetDllInterface(L"C:\\ih-components\\x.dll", "ModulePath", &handedOut, nullptr);
+  NCGetDllInterface((BuildDir() + L"\\standins\\component\\signed\\ihcomponent.dll").c_str(), "ModulePath", &handedOut,
+                    nullptr);
+  LocalFree(handedOut);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ComponentKeys keys;
+    if (row.folders[0] != 'x')
+      SetValue(kPlatformKey, L"szInstallDir64", row.folders[0] == 'L' ? std::wstring(250, L'a') : platform);
+    for (int i = 0; i < 3; ++i) {
+      const std::wstring copy = folders[i] + L"\\ihcomponent.dll";
+      DeleteFileW(copy.c_str());
+      if (const char* kind = strchr("sutn", row.folders[i]))
+        CopyFileW((BuildDir() + L"\\standins\\component\\" + kVariants[kind - "sutn"] + L"\\ihcomponent.dll").c_str(),
+                  copy.c_str(), FALSE);
+    }
+    g_answer = row.answer;
+    handedOut = &g_answer;
+    HandleProbe probe;
+    EXPECT_EQ(NCGetDllInterface(row.library, "ModulePath", &handedOut, nullptr), row.result);
+    EXPECT_TRUE(probe.Unchanged());
+    EXPECT_EQ(GetModuleHandleW(L"ihcomponent.dll"), nullptr);  // released again
+    const char* from = strchr("PCE", row.from);
+    const std::wstring got = !handedOut ? L"N" : handedOut == &g_answer ? L"." : static_cast<wchar_t*>(handedOut);
+    EXPECT_EQ(Narrow(got), from ? Narrow(folders[from - "PCE"]) + "\\ihcomponent.dll" : std::string(1, row.from));
+    if (handedOut != &g_answer) LocalFree(handedOut);
+  }
+  DeleteFileW((folders[2] + L"\\ihcomponent.dll").c_str());
+  SetCurrentDirectoryW(previousDirectory);
+}
+
+TEST(PlatformCore, InstallsAfterTheCertificatesAndRemovesFromAFreshTemporaryCopyOfTheUninstallSet) {
+  ScratchFolders scratch;
+  const std::wstring product = kScratch + L"\\product", platform = kScratch + L"\\platform",
+                     calls = kScratch + L"\\calls.txt";
+  ScopedEnvironmentVariable record(L"IH_VENDOR_RECORD", calls.c_str());
+  // Wine quotes a program path with blanks that came without: the text log
+  // shows the command line as the library passed it.
+  const std::string I = Narrow(product), W = "C:\\windows", P = Narrow(platform), T = Narrow(kTemporary) + "...",
+                    id = "{FC04F053-70E4-46B8-B2D9-B78F3AE001E3}",
+                    tool = "C:\\Program Files\\Common Files\\Veltan\\Basalt", trvinfo = tool + "\\trvinfo.exe",
+                    searchPath = " /SetSearchPath \"C:\\Program Files\\Norvale\\LYN\\x64\"",
+                    certs = tool + "|\"" + trvinfo + "\"" + searchPath + "\r\n" + tool + "|\"" + trvinfo +
+                            "\" /LoadCerts \r\n",
+                    logs = W + "\\Temp\\NorvaleLogs\\lyn_tessel_",
+                    installer = I + "\\x64\\vtnhidin.exe -c lyn_tesselfiles.cab -l " + logs + "inst_4.9.0.log -etl " +
+                                logs + "inst_4.9.0.etl -t ORBINSTALL -g " + id,
+                    installed = I + "\\x64|" + installer + "\r\n",
+                    failedCerts = "|InstallTessel: Failed to Install Certificates|",
+                    removal = "\"" + T + "\\vtnhidin.exe\" -u -g " + id + " -l \"" + logs +
+                              "uninst_4.9.0.log\" -etl \"" + logs + "uninst_4.9.0.etl\"",
+                    copied = "|TESSEL: [INFO] Copied file [" + P + "\\",
+                    notCopied =
+                        "|TESSEL: [ERROR] Unable to find a suitable set of uninstall files|...Failed to copy ZPK"
+                        " uninstall file set to temporary folder ";
+  const struct {
+    const char* name;
+    int isInstall;
+    // t: trvinfo.exe present; i: "InstDir" set; platform key with p: the uninstall set, r: its ".pre" form,
+    // m: a member missing in both forms, L: a folder too long for the set
+    const char* state;
+    int result;
+    std::string calls, text = "...", records = "...";
+    const wchar_t* exitRule = nullptr;  // for the vendor programs, see standins/vendortool.cpp
+    bool bits32 = false;
+  } rows[] = {
+      {"installed", 1, "ti", 1, certs + installed,
+       "InstallTessel: Start , isInstall= 1| |InstallVeltanCerts: Start||IsTrvInfoPresent(): trvinfo.exe FOUND at " +
+           trvinfo + "|...process command line is: " + trvinfo + searchPath +
+           "|...process command line is: " + trvinfo +
+           " /LoadCerts |...|InstallVeltanCerts: End|InstallTessel: " + installer + "|...|InstallTessel: End"},
+      {"32-bit", 1, "ti", 1, "...x86\"\r\n..." + I + "\\x86\\vtnhidin.exe -c ...", "...", "...", nullptr, true},
+      {"tool missing", 1, "i", 1, installed,
+       "...NOT FOUND at " + trvinfo + "|InstallVeltanCerts: Failed as trvinfo.exe is not found " + trvinfo +
+           "|...still returning SUCCESS|InstallTessel: " + I + "..."},
+      {"search path refused", 1, "ti", 1, certs.substr(0, certs.find('\n') + 1) + installed,
+       "...|InstallVeltanCerts: Failed to /SetSearchPath " + trvinfo + searchPath + failedCerts + "...",
+       "...Failed to /SetSearchPath" + trvinfo + searchPath + failedCerts + "...", L"/SetSearchPath=1"},
+      {"certificates refused", 1, "ti", 1, certs + installed,
+       "...|InstallVeltanCerts: Failed " + trvinfo + " /LoadCerts " + failedCerts + "...",
+       "...|InstallVeltanCerts: Failed" + trvinfo + " /LoadCerts " + failedCerts + "...", L"/LoadCerts=1"},
+      {"no InstDir", 1, "tp", 0, "", "...|InstallTessel : Unable to get LYN installation directory",
+       "InstallTessel: Unable to get the LYN install directory"},
+      {"removal", 2, "tip", 1, T + "|" + removal + "\r\n",
+       "InstallTessel: Start , isInstall= 2| |TESSEL: [INFO] Destination folder is [" + T + "]" + copied +
+           "vtnhidin.exe] to [" + T + "\\vtnhidin.exe]" + copied + "vtnhidid.xml] to [" + T + "\\vtnhidid.xml]" +
+           copied + "vtnprod.xml] to [" + T + "\\vtnprod.xml]|TESSEL: [INFO] CreateProcess [" + removal +
+           "]|InstallTessel: End",
+       ""},
+      {"removal of the .pre set", 0, "ir", 1, T + "|" + removal + "\r\n",
+       "..." + copied + "vtnprod.xml.pre] to [" + T + "\\vtnprod.xml]|..."},
+      {"member missing", 0, "im", 1, "", "...complete set of uninstall files cannot be found" + notCopied + "[2]|..."},
+      {"no platform key", 0, "i", 1, "", "...Unable to get basalt destination location [2]" + notCopied + "[2]|..."},
+      {"member path too long", 0, "iL", 1, "", "...is longer than 261 characters" + notCopied + "[111]|..."},
+  };
+  const std::wstring toolFolder = L"C:\\Program Files\\Common Files\\Veltan";
+  for (const wchar_t* bits : {L"\\x64", L"\\x86"}) Place(product + bits, "vtnhidin.exe");
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ComponentKeys keys;
+    Place(toolFolder + L"\\Basalt", strchr(row.state, 't') ? "trvinfo.exe" : "");
+    Place(platform, strchr(row.state, 'r')   ? "vtnhidin.exe.pre|vtnhidid.xml.pre|vtnprod.xml.pre"
+                    : strchr(row.state, 'm') ? "vtnhidin.exe|vtnhidid.xml|vtnprod.xml.pre"
+                                             : "vtnhidin.exe|vtnhidid.xml|vtnprod.xml");
+    if (strchr(row.state, 'i')) SetValue(kProductKey, L"InstDir", product + L"\\");
+    if (strpbrk(row.state, "prmL"))
+      SetValue(kPlatformKey, L"szInstallDir64", strchr(row.state, 'L') ? std::wstring(250, L'a') : platform);
+    ScopedEnvironmentVariable exitRule(L"IH_VENDOR_EXIT", row.exitRule);
+    ScopedSeam<int (*)()> bits(
+        platform_seams::is64BitWindows, row.bits32 ? +[] { return 0; } : +[] { return 1; });
+    MsiTestSession session;
+    LogCapture log;
+    HandleProbe probe;
+    EXPECT_EQ(InstallTessel(session.handle(), row.isInstall), row.result);
+    EXPECT_TRUE(probe.Unchanged());
+    EXPECT_TRUE(Matches(ReadFileBytes(calls), row.calls)) << ReadFileBytes(calls);
+    EXPECT_TRUE(Matches(Joined(log.Lines()), row.text)) << Joined(log.Lines());
+    EXPECT_TRUE(Matches(Records(session), row.records)) << Records(session);
+    EXPECT_EQ(TemporaryFolderLeft(), L"");
+    DeleteFileW(calls.c_str());
+  }
+  // Called directly: the program's exit code comes back (no log or trace file given); an over-long command line
+  // is refused before anything runs; a program that outlasts the time-out is left running with its folder.
+  ComponentKeys keys;
+  SetValue(kPlatformKey, L"szInstallDir64", platform);
+  ScopedEnvironmentVariable exitRule(L"IH_VENDOR_EXIT", L"-u=7");
+  DWORD exitCode = 0;
+  EXPECT_EQ(uninstallTessel(Widen(id).c_str(), exitCode, nullptr, nullptr, INFINITE, LogTesselMessage, nullptr), 0u);
+  EXPECT_EQ(exitCode, 7u);
+  LogCapture log;
+  EXPECT_EQ(uninstallTessel(Widen(id).c_str(), exitCode, nullptr, nullptr, INFINITE, LogTesselMessage,
+                            std::wstring(4100, L'x').c_str()),
+            111u);
+  EXPECT_TRUE(
+      Matches(Joined(log.Lines()),
+              "...|TESSEL: [ERROR] Command line of the vtnhidin uninstaller is longer than 4095 characters [...]"));
+  EXPECT_TRUE(Matches(ReadFileBytes(calls) + Narrow(TemporaryFolderLeft()),
+                      T + "|\"" + T + "\\vtnhidin.exe\" -u -g " + id + "\r\n"));
+  const UniqueKernelHandle finish(CreateEventW(nullptr, TRUE, FALSE, L"IH_VENDOR_FINISH"));
+  ScopedEnvironmentVariable wait(L"IH_VENDOR_EXIT", L"-u=wait");
+  EXPECT_EQ(uninstallTessel(Widen(id).c_str(), exitCode, nullptr, nullptr, 300, LogTesselMessage, nullptr), 1460u);
+  EXPECT_NE(TemporaryFolderLeft(), L"");  // its program still runs from it
+  SetEvent(finish.get());
+  for (int i = 0; i < 100 && !TemporaryFolderLeft().empty(); ++i) Sleep(100), RemoveTree(TemporaryFolderLeft());
+  RemoveTree(toolFolder);
+}
