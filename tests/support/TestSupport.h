@@ -12,6 +12,13 @@
 
 namespace testsupport {
 
+// Scope objects put machine state back once: they are never copied.
+struct NoCopy {
+  NoCopy() = default;
+  NoCopy(const NoCopy&) = delete;
+  NoCopy& operator=(const NoCopy&) = delete;
+};
+
 // Everything the text log receives from construction on.
 class LogCapture {
  public:
@@ -56,14 +63,9 @@ class MsiTestSession {
 
 // Deletes a registry key tree (in the given view) when the scope ends, together
 // with any of its parents that did not exist when the scope began.
-class ScopedRegistryKey {
- public:
+struct ScopedRegistryKey : NoCopy {
   ScopedRegistryKey(HKEY root, std::wstring subKey, REGSAM view = 0);
   ~ScopedRegistryKey();
-  ScopedRegistryKey(const ScopedRegistryKey&) = delete;
-  ScopedRegistryKey& operator=(const ScopedRegistryKey&) = delete;
-
- private:
   HKEY m_root;
   std::wstring m_subKey;
   REGSAM m_view;
@@ -71,14 +73,9 @@ class ScopedRegistryKey {
 
 // Sets (or, with a null value, removes) an environment variable for this
 // process and remembers the old value; the destructor restores it.
-class ScopedEnvironmentVariable {
- public:
+struct ScopedEnvironmentVariable : NoCopy {
   ScopedEnvironmentVariable(const std::wstring& name, const wchar_t* value);
   ~ScopedEnvironmentVariable();
-  ScopedEnvironmentVariable(const ScopedEnvironmentVariable&) = delete;
-  ScopedEnvironmentVariable& operator=(const ScopedEnvironmentVariable&) = delete;
-
- private:
   std::wstring m_name;
   bool m_hadValue;
   std::wstring m_oldValue;
