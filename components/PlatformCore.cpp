@@ -29,7 +29,7 @@ int InstallPlatformCore(MSIHANDLE hInstall, const std::wstring& platformFolder, 
   }
   const std::wstring commandLine = platformFolder + L"vtnhidin.exe -c " + kCabinet + L" -l " + logPrefix +
                                    L".log -etl " + logPrefix + L".etl -t ORBINSTALL -g " + kPlatformProduct;
-  const std::wstring capture = windowsFolder + L"\\Temp\\NorvaleLogs\\lynInst_vtnhidin_cmdout.txt";
+  const std::wstring capture = windowsFolder + names::kLogFolderSuffix + L"\\lynInst_vtnhidin_cmdout.txt";
   InstallLog(L"InstallTessel: %ls", commandLine.c_str());
   return CreateAndExecuteCmdLineProcessWithOutputToFile(hInstall, commandLine, capture, true);
 }
@@ -84,7 +84,7 @@ int InstallTessel(MSIHANDLE hInstall, int isInstall) {
   }
   const bool is64Bit = platform_seams::is64BitWindows() != 0;
   const std::wstring platformFolder = installDir + (is64Bit ? L"x64\\" : L"x86\\");
-  const std::wstring logPrefix = windowsFolder + L"\\Temp\\NorvaleLogs\\lyn_tessel_";
+  const std::wstring logPrefix = windowsFolder + names::kLogFolderSuffix + L"\\lyn_tessel_";
 
   int result = 1;
   if (isInstall == 1) {

@@ -8,13 +8,12 @@
 #include <vector>
 
 #include "frame/Owners.h"
+#include "frame/ProductNames.h"
 
 namespace {
 
 const wchar_t kFormattingError[] = L"Error during formatting.";
-const wchar_t kLogFolderSuffix[] = L"\\Temp\\NorvaleLogs";
 const wchar_t kLogFileName[] = L"\\LYNInstLogs_";
-const wchar_t kProductVersion[] = L"4.9.0";
 
 // Shared by every FormatToLogCallback call: one custom action at a time.
 wchar_t g_callbackBuffer[1024];
@@ -63,9 +62,9 @@ void MsiLogInfo(MSIHANDLE hInstall, const wchar_t* text) {
 
 namespace logdetail {
 
-std::wstring LogFolderPath() { return SystemRoot() + kLogFolderSuffix; }
+std::wstring LogFolderPath() { return SystemRoot() + names::kLogFolderSuffix; }
 
-std::wstring LogFilePath() { return LogFolderPath() + kLogFileName + kProductVersion + L".txt"; }
+std::wstring LogFilePath() { return LogFolderPath() + kLogFileName + names::kProductVersion + L".txt"; }
 
 std::wstring FormatText(const wchar_t* format, ...) {
   va_list args;

@@ -10,6 +10,8 @@ namespace names {
 
 // The version the package installs, as it appears in file names.
 constexpr wchar_t kProductVersion[] = L"4.9.0";
+// The text log's folder below the Windows folder; captured output and vendor logs go there too.
+constexpr wchar_t kLogFolderSuffix[] = L"\\Temp\\NorvaleLogs";
 
 constexpr wchar_t kInstDirValue[] = IH_GENERAL_VALUE(L"InstDir");
 constexpr wchar_t kCommonAppDataValue[] = IH_GENERAL_VALUE(L"CommonAppDataFolder");
