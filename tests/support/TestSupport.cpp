@@ -120,6 +120,18 @@ std::vector<std::string> LogCapture::Lines() const {
   return lines;
 }
 
+std::vector<std::string> LogCapture::Messages() const {
+  std::vector<std::string> messages;
+  const std::string raw = Raw();
+  std::smatch match;
+  for (size_t pos = 0, end; pos < raw.size(); pos = end + 2) {
+    if ((end = raw.find("\r\n", pos)) == std::string::npos) end = raw.size();
+    const std::string line = raw.substr(pos, end - pos);
+    if (std::regex_search(line, match, kPrefix)) messages.push_back(match.suffix());
+  }
+  return messages;
+}
+
 std::wstring BuildDir() { return IH_BUILD_DIR; }
 
 MsiTestSession::MsiTestSession() {

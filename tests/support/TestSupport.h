@@ -28,6 +28,9 @@ class LogCapture {
   // The messages, prefix removed, one entry per line written; a message that
   // ended in "\n" shows as its text followed by an empty entry.
   std::vector<std::string> Lines() const;
+  // Only the lines that carry a prefix (a message's own line breaks and the
+  // blank line after a message ending in "\n" left out), prefix removed.
+  std::vector<std::string> Messages() const;
 
  private:
   long long m_start;
