@@ -93,7 +93,6 @@ TEST(PolicyBackup, SavedByTheUpgradeFixAndPutBackByTheRestore) {
       {"no policy", UpgradeFix, k64, On64, "--b-t", "--b-t", k32, {fixStart, failed + "2", failed + "3", fixEnd}},
       {"32-bit Windows, default view", UpgradeFix, k32, On32, "p---", "p----", k64, {fixStart}},
       {"backup moved back", CopyPolicyBackup, k64, On64, "--b-", "b---t", k64 | k32, {start, restored, end}},
-      {"no backup", CopyPolicyBackup, k64, On64, "----", "----t", k64 | k32, {start, missed, missed, end}},
       {"policy in place", CopyPolicyBackup, k64, On64, "p-bo", "p-bot", k64 | k32, {start, notRestored + "183", end}},
       {"older line's backup", CopyPolicyBackup, k64, On64, "---o", "o---t", k64 | k32, {start, missed, restored, end}},
       {"value in the 32-bit view", CopyPolicyBackup, k32, On64, "--b-", "--b--", k64 | k32, {start}},

@@ -6,41 +6,27 @@
 // PINLET_WITHOUT_PREP / PINLET_WITHOUT_COMPLETE build variants lacking one entry point.
 #include <windows.h>
 
-#include <cwchar>
-#include <cstdlib>
+#include <string>
 
 #include "pinlet/PinletRecorder.h"
 
-namespace {
-
-int ResultFrom(const wchar_t* variable) {
+static int Call(const wchar_t* function, const wchar_t* argument, const wchar_t* resultVariable) {
   wchar_t value[32] = {};
-  const DWORD length = GetEnvironmentVariableW(variable, value, 32);
-  if (length == 0 || length >= 32) return 0;
-  return static_cast<int>(wcstol(value, nullptr, 10));
+  GetEnvironmentVariableW(resultVariable, value, 32);
+  const int result = _wtoi(value);
+  RecordPinletEvent((L"PinletInstSupp: " + std::wstring(function) + L"(" + argument + L") -> " +
+                     std::to_wstring(result)).c_str());
+  return result;
 }
-
-void Record(const wchar_t* function, const wchar_t* argument, int result) {
-  wchar_t line[1024] = {};
-  _snwprintf(line, 1023, L"PinletInstSupp: %ls(%ls) -> %d", function, argument ? argument : L"(null)", result);
-  RecordPinletEvent(line);
-}
-
-}  // namespace
 
 #ifndef PINLET_WITHOUT_PREP
-extern "C" __declspec(dllexport) int PluginUninstallPrep(const wchar_t* pluginPath) {
-  const int result = ResultFrom(L"IH_PINLET_PREP_RESULT");
-  Record(L"PluginUninstallPrep", pluginPath, result);
-  return result;
+extern "C" __declspec(dllexport) int PluginUninstallPrep(const wchar_t* path) {
+  return Call(L"PluginUninstallPrep", path, L"IH_PINLET_PREP_RESULT");
 }
 #endif
-
 #ifndef PINLET_WITHOUT_COMPLETE
-extern "C" __declspec(dllexport) int PluginUninstallComplete(const wchar_t* pluginName) {
-  const int result = ResultFrom(L"IH_PINLET_COMPLETE_RESULT");
-  Record(L"PluginUninstallComplete", pluginName, result);
-  return result;
+extern "C" __declspec(dllexport) int PluginUninstallComplete(const wchar_t* name) {
+  return Call(L"PluginUninstallComplete", name, L"IH_PINLET_COMPLETE_RESULT");
 }
 #endif
 

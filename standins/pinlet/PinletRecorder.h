@@ -1,9 +1,2 @@
 #pragma once
-
-#ifdef __cplusplus
-extern "C" {
-#endif
-__declspec(dllimport) void RecordPinletEvent(const wchar_t* text);
-#ifdef __cplusplus
-}
-#endif
+extern "C" __declspec(dllimport) void RecordPinletEvent(const wchar_t* text);
