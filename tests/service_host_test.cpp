@@ -23,10 +23,7 @@ const std::wstring kLogs = L"C:\\ProgramData\\Norvale\\LYN\\Logs";
 const size_t kRealTime = ~0u;  // the waits really waited, not counted
 std::vector<DWORD> g_sleeps;
 void WINAPI CountSleep(DWORD ms) { g_sleeps.push_back(ms); }
-DWORD Value(const std::wstring& key, const wchar_t* name) {
-  DWORD value = 0;
-  return RegGetDword(HKEY_LOCAL_MACHINE, key, name, value) ? value : 0;
-}
+DWORD Value(const std::wstring& key, const wchar_t* name, DWORD value = 0) { return RegGetDword(HKEY_LOCAL_MACHINE, key, name, value) ? value : 0; }
 
 // setup: the host's library (s signed, u unsigned, m missing), then p for a
 // profile under "InstDir", n for "InstDir" without one, x for a LynService.exe
@@ -127,7 +124,6 @@ TEST(QvmHost, OperationsAndActionsAnswerSayAndLogWhatTheHostDid) {
       {"delete: not installed", "s", {}, 0, 'D', 0, kNoHandle + "delete qvm service", "", 0, '-', 0},
       {"running", "s", {}, 4, 'R', 1, "", "", 4, 'R', 0},
       {"running: start pending", "s", {}, 2, 'R', 0, "", "", 2, '-', 0},
-      {"running: stop pending", "s", {{L"StopOnQuery", 0}}, 3, 'R', 0, "", "", 3, '-', 0},
       {"running: query refused", "s", {{L"FailQueryServiceStatus", 5}}, 4, 'R', 0, "Unable to getting status QVM Service :: vtnorb, error code :: 5 ", "", 4, 'R', 0},
       {"running: not installed", "s", {}, 0, 'R', 0, kNoHandle + "get qvm service", "|Unable to get QVM Service: vtnorb|@In", 0, '-', 0},
       {"install mode", "sp", {}, 0, 'i', 0, "", "#Started Installing LynService into QVM|Completed Installing LynService into QVM Successfully", 4, 'R', 1},
@@ -136,13 +132,11 @@ TEST(QvmHost, OperationsAndActionsAnswerSayAndLogWhatTheHostDid) {
       {"install mode: no InstDir", "s", {}, 0, 'i', -1, "Unable to open \\QVMProfileForLYNService.xml,aborting LYN installation", "|Unable to open \\QVMProfileForLYNService.xml aborting LYN installation", 0, '-', 0},
       {"install mode: refused", "sp", {{L"FailCreateService", 5}}, 0, 'i', -1, "Unable to install QVM Service :: vtnorb, error code :: 5 ", "|objQvmManager.InstallService returned: Unable to install QVM Service :: vtnorb, error code :: 5 ", 0, '-', 0},
       {"install mode: start refused", "sp", {{L"FailStartService", 1053}}, 0, 'i', -1, "Unable to start QVM Service :: vtnorb, error code :: 1053 ", "|objQvmManager.StartService returned: Unable to start QVM Service :: vtnorb, error code :: 1053 ", 1, '-', 1},
-      {"install mode: library unsigned", "up", {}, 0, 'i', -1, "Unable to CreateService ORB", "|objQvmManager.InstallService returned: Unable to CreateService ORB", 0, '-', 0},
       {"uninstall mode", "s", {}, 4, 'u', 0, kStop.substr(0, kStop.size() - 1), "#Now Uninstalling LynService from QVM", 0, '0', 1},
       {"uninstall mode: never stops", "s", {{L"StopOnQuery", 0}}, 4, 'u', 0, kStop + "Unable to stop QVM service :: vtnorb|Terminate LYN", "|objQvmManager.StopService returned Unable to stop QVM service :: vtnorb|", 0, 'K', 16},
       {"uninstall mode: not in the host", "sx", {}, 0, 'u', -1, kStop + kNoHandle + "stop qvm service|Terminate LYN|" + kNoHandle + "delete qvm service", "|Terminate LYN|" + kNoHandle + "delete qvm service", 0, 'K', 1},
       {"uninstall mode: library missing", "m", {}, 0, 'u', -1, kStop + kNoHandle + "stop qvm service|" + kNoHandle + "delete qvm service", "", 0, '-', 1},
       {"validation stop", "s", {}, 4, 'v', 0, "", kVal + "Successful in stopping OrbSerivce From QVM|" + kVal + "Sleeping for 2sec Start|" + kVal + "Sleeping for 2sec End", 1, '0', 2},
-      {"validation stop: stopped", "s", {}, 1, 'v', 0, "", kNotRunning, 1, '-', 0},
       {"validation stop: refused", "s", {{L"FailControlService", 5}}, 4, 'v', -1, "", kVal + "Failed to Stop OrbService (vtnorb), error = Unable to stop QVM Service :: vtnorb, error code :: 5 ", 4, 'R', 1},
       {"validation stop: no host, no log folder", "m-", {}, 0, 'v', 0, "", kNotRunning, 0, '-', 0},
       {"validation stop, shipped DLL", "s", {}, 0, 'V', 0, "", kNotRunning, 0, '-', 0},
@@ -166,8 +160,7 @@ TEST(QvmHost, OperationsAndActionsAnswerSayAndLogWhatTheHostDid) {
     const std::string logged = scene.Interactions() + "#" + logs.Text();
     EXPECT_NE(logged.find(row.logged), std::string::npos) << logged;
     EXPECT_EQ(Value(kService, L"State"), row.stateAfter);
-    if (row.sleeps == kRealTime) { EXPECT_GE(GetTickCount() - began, 6000u); }
-    if (row.sleeps != kRealTime) { EXPECT_EQ(g_sleeps, std::vector<DWORD>(row.sleeps, 2000)); }
+    EXPECT_TRUE(row.sleeps == kRealTime ? GetTickCount() - began >= 6000u : g_sleeps == std::vector<DWORD>(row.sleeps, 2000)) << g_sleeps.size();
     EXPECT_FALSE(PathExists(scene.folder / L"QVMProfileForLYNService.xml"));
     EXPECT_EQ(PathExists(kLogs), strchr(row.setup, '-') == nullptr);
     wchar_t profile[256] = {};

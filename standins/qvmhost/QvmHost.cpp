@@ -38,7 +38,7 @@ struct Object {
   void* const* table;
   std::wstring key;  // the service's
 };
-void* New(void* const* table, const wchar_t* service = L"") {
+void* New(void* const* table, const wchar_t* service = L"") {  // holds this library loaded
   GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&g_self), &g_self);
   return new Object{table, kHost + L"\\" + service};
 }
@@ -74,10 +74,7 @@ DWORD WINAPI Query(Object* o, DWORD* state) {
   *state = Get(o->key, L"State");
   return TRUE;
 }
-DWORD WINAPI Delete(Object* o) {
-  return !Fails(L"DeleteService", Get(o->key, L"State") ? 0 : ERROR_SERVICE_DOES_NOT_EXIST) &&
-         RegDeleteTreeW(HKEY_LOCAL_MACHINE, o->key.c_str()) == ERROR_SUCCESS;
-}
+DWORD WINAPI Delete(Object* o) { return !Fails(L"DeleteService", 0) && RegDeleteTreeW(HKEY_LOCAL_MACHINE, o->key.c_str()) == ERROR_SUCCESS; }
 DWORD WINAPI Start(Object* o, DWORD count, const wchar_t** arguments) {
   if (Fails(L"StartService", count || arguments ? ERROR_INVALID_PARAMETER
                              : Get(o->key, L"State") == SERVICE_RUNNING ? ERROR_SERVICE_ALREADY_RUNNING : 0))

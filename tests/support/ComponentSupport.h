@@ -12,21 +12,13 @@
 
 namespace testsupport {
 
-// True when text reads as pattern, in which each "..." stands for any run of characters.
-inline bool Matches(const std::string& text, const std::string& pattern) {
-  std::vector<std::string> pieces;
-  for (size_t from = 0, wild = 0; wild != std::string::npos; from = wild + 3) {
-    wild = pattern.find("...", from);
-    pieces.push_back(pattern.substr(from, wild - from));
-  }
-  const std::string &first = pieces.front(), &last = pieces.back();
-  if (pieces.size() == 1 || text.size() < first.size() + last.size()) return text == pattern;
-  size_t at = text.compare(0, first.size(), first) == 0 ? first.size() : std::string::npos;
-  for (size_t i = 1; i + 1 < pieces.size() && at != std::string::npos; ++i) {
-    at = text.find(pieces[i], at);  // leftmost, in order
-    if (at != std::string::npos) at += pieces[i].size();
-  }
-  return at <= text.size() - last.size() && text.compare(text.size() - last.size(), last.size(), last) == 0;
+// True when text from t on reads as pattern from p on; each "..." in the pattern stands for any run of characters.
+inline bool Matches(const std::string& text, const std::string& pattern, size_t t = 0, size_t p = 0) {
+  const size_t wild = pattern.find("...", p);
+  if (wild == std::string::npos) return text.compare(t, std::string::npos, pattern, p) == 0;
+  for (size_t at = t + wild - p; text.compare(t, wild - p, pattern, p, wild - p) == 0 && at <= text.size(); ++at)
+    if (Matches(text, pattern, at, wild + 3)) return true;
+  return false;
 }
 
 // A real installer handle, and what the engine and the text log receive from
@@ -34,19 +26,19 @@ inline bool Matches(const std::string& text, const std::string& pattern) {
 class BothLogs {
  public:
   MSIHANDLE handle() const { return m_session.handle(); }
-  std::string Records() const {
-    std::string joined;
-    for (const auto& record : m_session.records())  // Wine puts "Info [1]." in front
-      joined += "|" + Narrow(record.text.substr(record.text.compare(0, 9, L"Info [1].") == 0 ? 9 : 0));
-    return joined.substr(joined.empty() ? 0 : 1);
+  std::string Records() const {  // Wine puts "Info [1]." in front
+    std::vector<std::string> texts;
+    for (const auto& r : m_session.records()) texts.push_back(Narrow(r.text.substr(r.text.compare(0, 9, L"Info [1].") ? 0 : 9)));
+    return Joined(texts);
   }
-  std::string Text() const {
-    std::string joined;
-    for (const auto& line : m_text.Lines()) joined += "|" + line;
-    return joined.substr(joined.empty() ? 0 : 1);
-  }
+  std::string Text() const { return Joined(m_text.Lines()); }
 
  private:
+  static std::string Joined(const std::vector<std::string>& lines) {
+    std::string joined;
+    for (const auto& line : lines) joined += (&line == &lines.front() ? "" : "|") + line;
+    return joined;
+  }
   MsiTestSession m_session;
   LogCapture m_text;
 };
@@ -63,10 +55,9 @@ struct ScratchFolder {
 };
 
 // The product's key (64-bit view) and the platform's key (32-bit view):
-// absent at the start and after Clear(), removed with the parents they needed at the end.
+// absent at the start, removed with the parents they needed at the end.
 struct ComponentKeys {
-  ComponentKeys() { Clear(); }
-  void Clear() const {
+  ComponentKeys() {
     RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Norvale\\LYN\\General", KEY_WOW64_64KEY, 0);
     RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Veltan\\Basalt", KEY_WOW64_32KEY, 0);
   }
