@@ -88,6 +88,7 @@ key_outcome() {
       pattern='Successfully uninstalled catFile|UnInstalling|^Now Uninstalling LynService|TESSEL|InstallTessel : Unable' ;;
     UninstallOrbPinletPlugin) pattern='UninstallPinletPlugin : successfull|Unable to get Pinlet installation directory From Regular' ;;
     DeleteOrbLogsFolder) pattern='DeleteOrbLogsFolder: (Successfully|Failed|.*not)' ;;
+    ForcedFailure) echo "exit code 1 on request (FORCE_FAILURE=1): the installer rolls back"; return 0 ;;
     *) return 0 ;;
   esac
   messages "$2" "$from" "$until" | grep -E -- "$pattern" | sed 's/TESSEL: \[INFO\] CreateProcess \[\("[^"]*"\).*/platform removal ran \1/; s/^InstallTessel: \(.*vtnhidin.exe -c [^ ]*\).*/platform install ran \1/' |
