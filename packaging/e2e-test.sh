@@ -36,6 +36,9 @@ service_runs() { grep -qx 'State=0x4' "$out/host-$1.txt" && test "$(wc -l < "$ou
 service_gone() { test ! -s "$out/host-$1.txt" && test ! -s "$out/processes-$1.txt"; }
 catalogs_registered() { has_file "$1" "$catroot/lyn.cat" && has_file "$1" "$catroot/lyn_IntelSha256.cat"; }
 catalogs_removed() { ! grep -q "^$catroot/lyn" "$out/files-$1.txt"; }
+temp_folder_used() {
+  messages "$1" | grep -E '^TESSEL: \[INFO\] Destination folder is \[C:\\users\\[^\\]+\\Temp\\vtnzpk[0-9a-f]+\]$' >/dev/null
+}
 vendor_ran() { grep -aqF -- "$1" "$out/vendor-record.txt"; }
 
 # A fresh installation.
@@ -107,6 +110,7 @@ check "UninstallCustomAction removed catalogs, service and platform core" \
   "Now Uninstalling LynService from QVM" "InstallTessel: Start , isInstall= 0" "InstallTessel() returned non-zero"
 check "the platform core was removed from a copy of its uninstall set" \
   vendor_ran "-u -g {FC04F053-70E4-46B8-B2D9-B78F3AE001E3}"
+check "the uninstall set was copied to a temporary folder" temp_folder_used uninstall
 check "no temporary uninstall-set folder is left" bash -c "! grep -q 'vtnzpk' '$out/files-uninstall.txt'"
 check "no host service and no LynService.exe is left" service_gone uninstall
 check "no catalog is left" catalogs_removed uninstall

@@ -121,7 +121,7 @@ run_step() {
 
   # What the step left, for the report and the checks that follow.
   (cd "$drive" && find "Program Files/Norvale" ProgramData/Norvale windows/temp/LYNPolicy.opg "$catroot" \
-     users/*/AppData/Local/Temp/vtnzpk* windows/temp/vtnzpk* -maxdepth 0 2>/dev/null; \
+     users/*/Temp/vtnzpk* windows/temp/vtnzpk* -maxdepth 0 2>/dev/null; \
    cd "$drive" && find "Program Files/Norvale" ProgramData/Norvale 2>/dev/null; \
    cd "$drive" && find "$catroot" -name '*.cat' 2>/dev/null) | sort -u > "$out/files-$name.txt" || true
   local policy=$drive/ProgramData/Norvale/LYN/Policy/LYNPolicy.opg
