@@ -53,6 +53,7 @@ check "CheckCaseSentivity found no support for the attribute" \
   "InstallCheckCaseSentivity : Case Sensitivity is Not Supported By OS " \
   "InstallCheckCaseSentivity : Case Sensitivity is Not Enabled "
 check "the payload was installed" has_file install "Program Files/Norvale/LYN/readme.txt"
+check "StopOrbServiceBeforeInstallValidateAction ran and succeeded" action_result install StopOrbServiceBeforeInstallValidateAction 1
 check "nothing to stop before InstallValidate on a fresh machine" \
   has_message install "StopOrbServiceBeforeInstallValidateAction: OrbService is not running Proceed with Uninstallation"
 check "InstallCustomAction ran and succeeded" action_result install InstallCustomAction 1

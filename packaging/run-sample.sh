@@ -77,7 +77,7 @@ key_outcome() {
   case $1 in
     CheckJunction) pattern='^CheckJunction : End|[Jj]unction.*(found|is a)' ;;
     CheckCaseSentivity) pattern='Case Sensitivity is (Not )?Enabled' ;;
-    StopOrbServiceBeforeInstallValidate) pattern='^StopOrbServiceBeforeInstallValidateAction: (OrbService is not running|Successful|Failed)' ;;
+    StopOrbServiceBeforeInstallValidateAction) pattern='^StopOrbServiceBeforeInstallValidateAction: (OrbService is not running|Successful|Failed)' ;;
     UpgradeFix) pattern='Backed-up policy file|Did not back' ;;
     CopyPolicyBackup) pattern='Restored policy file|Did not restore' ;;
     InstallCustomAction) from="In InstallCustomAction" until="^In RollbackCustomAction"
@@ -140,7 +140,7 @@ run_step() {
     outcome=$(key_outcome "$action" "$name")
     # The rollback action is scheduled on every installation and runs only after a failure.
     [ "$action" = RollbackCustomAction ] && [ -z "$outcome" ] && ended="not run" outcome="(nothing failed)"
-    printf '  %-36s %-8s %s\n' "$action" "$ended" "$outcome"
+    printf '  %-42s %-8s %s\n' "$action" "$ended" "$outcome"
   done
   local state catalogs
   state=$(grep -x 'State=0x4' "$out/host-$name.txt" >/dev/null && echo running ||
