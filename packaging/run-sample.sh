@@ -1,31 +1,101 @@
 #!/bin/bash
-# Installs the sample package 4.9.0 under Wine in a fresh prefix, upgrades it
-# to 4.9.1, uninstalls it, and prints what each InstallHelper custom action did.
+# Under Wine in a fresh prefix: puts the vendor's platform in place as the
+# vendor's installer would, installs the sample package 4.9.0, upgrades it to
+# 4.9.1, uninstalls it, then installs 4.9.0 once more with FORCE_FAILURE=1 so
+# that it fails after InstallCustomAction and is rolled back. Prints, per step,
+# each custom action's result and key outcome and the state of the machine.
 #   run-sample.sh PACKAGE_DIR OUT_DIR
-# PACKAGE_DIR holds sample-4.9.0.msi and sample-4.9.1.msi. OUT_DIR receives the
-# prefix, the installer's log of each step (install.log, upgrade.log,
-# uninstall.log), its result, the text log written during it and the files
-# the product's folders held after it.
+# PACKAGE_DIR holds sample-4.9.0.msi, sample-4.9.1.msi and platform/. OUT_DIR
+# receives the prefix and, per step, the installer's log (STEP.log), its result
+# (STEP.result), the text log written during it (textlog-STEP.txt), the files
+# (files-STEP.txt), the host's state (host-STEP.txt) and the product's
+# processes (processes-STEP.txt) after it.
 set -euo pipefail
 packages=$(readlink -f "$1")
 out=$(mkdir -p "$2" && readlink -f "$2")
 
 export WINEPREFIX=$out/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wineserver -k 2>/dev/null || true
-rm -rf "$WINEPREFIX" "$out"/*.log "$out"/textlog-*.txt
+rm -rf "$WINEPREFIX" "$out"/*.log "$out"/*.result "$out"/*.txt "$out"/*.bat "$out"/*.out
 echo "Preparing a fresh Wine prefix in $WINEPREFIX ..."
 wineboot -i </dev/null >/dev/null 2>&1
 wineserver -w
 # Background processes must not hold our output open.
 wineserver -p60 </dev/null >/dev/null 2>&1
 wine cmd /c exit </dev/null >/dev/null 2>&1
+# Whatever this run started ends with it: the service process and the prefix's server.
+trap 'wineserver -k 2>/dev/null || true' EXIT
 
-textlog=$WINEPREFIX/drive_c/windows/temp/NorvaleLogs/LYNInstLogs_4.9.0.txt
+drive=$WINEPREFIX/drive_c
+textlog=$drive/windows/temp/NorvaleLogs/LYNInstLogs_4.9.0.txt
+catroot=windows/system32/catroot/{f750e6c3-38ee-11d1-85e5-00c04fc295ee}
 winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
-# Our actions: the DLL custom actions (type 1 in the low bits) of the package.
-actions=$(msiinfo export "$packages/sample-4.9.0.msi" CustomAction | tail -n +4 | awk -F'\t' '($2 % 64) == 1 {print $1}')
+# The vendor tool stand-ins append each run (folder|command line) here.
+export IH_VENDOR_RECORD
+IH_VENDOR_RECORD=$(winpath "$out/vendor-record.txt")
+: > "$out/vendor-record.txt"
 
-# run_step NAME MSIEXEC-ARGS...: runs msiexec, records its result and log.
+# The vendor's platform, as its own installer leaves it: the platform folder
+# (host client library and the platform's uninstall set) registered in the
+# 32-bit view, trvinfo.exe in the platform's common folder.
+platform="C:\\Program Files\\Common Files\\Veltan\\Basalt"
+mkdir -p "$drive/Program Files/Common Files/Veltan/Basalt"
+cp "$packages"/platform/{vtnqvma.dll,vtnhidin.exe,vtnhidid.xml,vtnprod.xml,trvinfo.exe} \
+   "$drive/Program Files/Common Files/Veltan/Basalt/"
+wine reg add 'HKLM\Software\Veltan\Basalt' /v szInstallDir64 /t REG_SZ /d "$platform" /reg:32 /f \
+  </dev/null >/dev/null 2>&1
+echo "Vendor platform in place: $platform (host client vtnqvma.dll, trvinfo.exe, uninstall set)"
+
+# Our custom actions, all types.
+actions=$(msiinfo export "$packages/sample-4.9.0.msi" CustomAction | tail -n +4 | cut -f1)
+
+# The product's service processes in this prefix (Wine runs them as Linux processes).
+lyn_processes() {
+  local pid
+  for pid in $(pgrep -f 'LynService\.exe' || true); do
+    tr '\0' '\n' 2>/dev/null < "/proc/$pid/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+  done
+  return 0
+}
+# The host stand-in's record of the service "vtnorb": its values, one "name=value" a line.
+host_state() {
+  wine reg query 'HKLM\Software\InstallHelperTests\QvmHost\vtnorb' </dev/null 2>/dev/null | tr -d '\r' |
+    awk '$2 ~ /^REG_/ { v = $3; for (i = 4; i <= NF; i++) v = v " " $i; print $1 "=" v }' || true
+}
+# messages STEP [FROM [UNTIL]]: the step's text-log messages, from the first one that
+# is FROM up to (not including) one that matches the pattern UNTIL.
+messages() {
+  tr -d '\r' < "$out/textlog-$1.txt" | sed 's/^\[[0-9-]*\] [0-9:]* - //; s/ *$//' | grep -v '^$' |
+    awk -v from="${2:-}" -v until="${3:-}" '
+      from == "" || $0 == from { on = 1 }
+      on && until != "" && $0 ~ until && $0 != from { exit }
+      on' || true
+}
+# key_outcome ACTION STEP: the messages that tell what the action achieved.
+key_outcome() {
+  local pattern from="" until=""
+  case $1 in
+    CheckJunction) pattern='^CheckJunction : End|[Jj]unction.*(found|is a)' ;;
+    CheckCaseSentivity) pattern='Case Sensitivity is (Not )?Enabled' ;;
+    StopOrbServiceBeforeInstallValidateAction) pattern='^StopOrbServiceBeforeInstallValidateAction: (OrbService is not running|Successful|Failed)' ;;
+    UpgradeFix) pattern='Backed-up policy file|Did not back' ;;
+    CopyPolicyBackup) pattern='Restored policy file|Did not restore' ;;
+    InstallCustomAction) from="In InstallCustomAction" until="^In RollbackCustomAction"
+      pattern='Successfully installed lyn_IntelSha256|InstallTessel: .*vtnhidin|Completed Installing LynService|returned FALSE|InstallORBQVMService\(\) returned|Failed to Stop' ;;
+    UninstallCustomAction) from="In UninstallCustomAction" until="^(UninstallOrbPinletPlugin started|In InstallCustomAction)"
+      pattern='Successfully uninstalled catFile|UnInstalling|^Now Uninstalling LynService|TESSEL: \[(INFO\] CreateProcess|ERROR)' ;;
+    RollbackCustomAction) from="In RollbackCustomAction - Begin" until="^In RollbackCustomAction - End"
+      pattern='Successfully uninstalled catFile|UnInstalling|^Now Uninstalling LynService|TESSEL|InstallTessel : Unable' ;;
+    UninstallOrbPinletPlugin) pattern='UninstallPinletPlugin : successfull|Unable to get Pinlet installation directory From Regular' ;;
+    DeleteOrbLogsFolder) pattern='DeleteOrbLogsFolder: (Successfully|Failed|.*not)' ;;
+    ForcedFailure) echo "exit code 1 on request (FORCE_FAILURE=1): the installer rolls back"; return 0 ;;
+    *) return 0 ;;
+  esac
+  messages "$2" "$from" "$until" | grep -E -- "$pattern" | sed 's/TESSEL: \[INFO\] CreateProcess \[\("[^"]*"\).*/platform removal ran \1/; s/^InstallTessel: \(.*vtnhidin.exe -c [^ ]*\).*/platform install ran \1/' |
+    awk '!seen[$0]++' | head -n 4 | paste -sd ';' | sed 's/;/; /g' || true
+}
+
+# run_step NAME MSIEXEC-ARGS...: runs msiexec, records its result, logs and what it left.
 run_step() {
   local name=$1; shift
   local before=0
@@ -34,10 +104,13 @@ run_step() {
   # msiexec's exit code is cut to 8 bits under Wine: read the whole one from %ERRORLEVEL%.
   local bat=$out/$name.bat
   printf '@msiexec %s /qn /l*v "%s"\r\n@echo result=%%ERRORLEVEL%%\r\n' "$*" "$(winpath "$log")" > "$bat"
-  local result tries=0
+  local result tries=0 started=$SECONDS
   while :; do
-    # cmd exits with msiexec's code: a failed step is reported below, not fatal here.
-    result=$(wine cmd /c "$(winpath "$bat")" </dev/null 2>/dev/null | tr -d '\r' | sed -n 's/^result=//p') || true
+    # Into a file, not a pipe: the service the host starts inherits the output and
+    # keeps running, so a pipe would never close. cmd exits with msiexec's code: a
+    # failed step is reported below, not fatal here.
+    wine cmd /c "$(winpath "$bat")" </dev/null >"$out/$name.out" 2>/dev/null || true
+    result=$(tr -d '\r' < "$out/$name.out" | sed -n 's/^result=//p')
     # 1618: the previous step's installer service has not let go yet.
     [ "$result" = 1618 ] && [ $((tries += 1)) -lt 60 ] || break
     echo "(another installation is still finishing; $name tries again)"
@@ -46,30 +119,41 @@ run_step() {
   echo "$result" > "$out/$name.result"
   if [ -f "$textlog" ]; then tail -c +$((before + 1)) "$textlog" > "$out/textlog-$name.txt"; else : > "$out/textlog-$name.txt"; fi
 
-  # What the product's folders hold after the step, for the checks that follow.
-  (cd "$WINEPREFIX/drive_c" && find "Program Files/Norvale" ProgramData/Norvale windows/temp/LYNPolicy.opg 2>/dev/null | sort) \
-    > "$out/files-$name.txt" || true
-  local policy=$WINEPREFIX/drive_c/ProgramData/Norvale/LYN/Policy/LYNPolicy.opg
+  # What the step left, for the report and the checks that follow.
+  (cd "$drive" && find "Program Files/Norvale" ProgramData/Norvale windows/temp/LYNPolicy.opg "$catroot" \
+     users/*/Temp/vtnzpk* windows/temp/vtnzpk* -maxdepth 0 2>/dev/null; \
+   cd "$drive" && find "Program Files/Norvale" ProgramData/Norvale 2>/dev/null; \
+   cd "$drive" && find "$catroot" -name '*.cat' 2>/dev/null) | sort -u > "$out/files-$name.txt" || true
+  local policy=$drive/ProgramData/Norvale/LYN/Policy/LYNPolicy.opg
   if [ -f "$policy" ]; then cp "$policy" "$out/policy-$name.txt"; else rm -f "$out/policy-$name.txt"; fi
+  host_state > "$out/host-$name.txt"
+  lyn_processes > "$out/processes-$name.txt"
 
   echo
-  echo "=== $name: msiexec $* -> $result"
+  echo "=== $name: msiexec $* -> $result ($((SECONDS - started)) s)"
+  local action ended outcome
   for action in $actions; do
-    local ended
+    # Wine writes 1 for success and 0 for failure; a deferred action's last line is its run.
     ended=$(grep -a "^Action ended .*: $action\. Return value" "$log" 2>/dev/null | tail -n 1 || true)
-    [ -n "$ended" ] && echo "  $action: ${ended##*. }"
+    [ -n "$ended" ] || continue
+    case ${ended##* } in 1.) ended=ok ;; 0.|3.) ended=FAILED ;; *) ended=${ended##*. } ;; esac
+    outcome=$(key_outcome "$action" "$name")
+    # The rollback action is scheduled on every installation and runs only after a failure.
+    [ "$action" = RollbackCustomAction ] && [ -z "$outcome" ] && ended="not run" outcome="(nothing failed)"
+    printf '  %-42s %-8s %s\n' "$action" "$ended" "$outcome"
   done
-  local info
-  info=$(grep -a "^Info 1000\." "$log" 2>/dev/null | tr -d '\r' || true)
-  [ -n "$info" ] && { echo "  installer-log records:"; echo "$info" | sed 's/^/    /'; }
-  echo "  text log:"
-  tr -d '\r' < "$out/textlog-$name.txt" | grep -v '^$' | sed 's/^/    /' || true
+  local state catalogs
+  state=$(grep -x 'State=0x4' "$out/host-$name.txt" >/dev/null && echo running ||
+          { [ -s "$out/host-$name.txt" ] && echo "installed, not running" || echo "not installed"; })
+  catalogs=$(grep "^$catroot/" "$out/files-$name.txt" | sed 's|.*/||' | paste -sd ' ' || true)
+  echo "  after: host service vtnorb: $state; LynService.exe processes: $(wc -l < "$out/processes-$name.txt");" \
+       "registered catalogs: ${catalogs:-none}"
 }
 
 run_step install /i "$(winpath "$packages/sample-4.9.0.msi")"
 
 # What the product itself does while it runs: it writes its policy and its logs.
-data=$WINEPREFIX/drive_c/ProgramData/Norvale/LYN
+data=$drive/ProgramData/Norvale/LYN
 mkdir -p "$data/Policy" "$data/Logs"
 echo "policy saved by the running product" > "$data/Policy/LYNPolicy.opg"
 echo "service log" > "$data/Logs/LynService.log"
@@ -86,5 +170,9 @@ echo "(the upgraded product wrote Logs\\LynService.log)"
 
 run_step uninstall /x "$(winpath "$packages/sample-4.9.1.msi")"
 
+# A failure after InstallCustomAction: the installer runs the rollback script.
+run_step failed-install /i "$(winpath "$packages/sample-4.9.0.msi")" FORCE_FAILURE=1
+
 echo
-echo "Full logs: $out/{install,upgrade,uninstall}.log; text log: $textlog"
+echo "Vendor programs run: $(wc -l < "$out/vendor-record.txt") (each: folder|command line in $out/vendor-record.txt)"
+echo "Full logs in $out: {install,upgrade,uninstall,failed-install}.log, textlog-*.txt; text log: $textlog"

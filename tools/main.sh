@@ -1,7 +1,8 @@
 #!/bin/bash
-# The main job: build InstallHelper.dll and the sample package, install and
-# uninstall the package under Wine in a fresh prefix, and show what each
-# custom action did.
+# The main job: build InstallHelper.dll and the sample package, then under Wine
+# in a fresh prefix put the vendor's platform in place, install the package,
+# upgrade it, uninstall it and roll back a failed install, and show what each
+# custom action did (full logs in build/sample-run/).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/install-deps.sh"
