@@ -34,8 +34,8 @@ DWORD WINAPI FakeAttributes(LPCWSTR path) {
 }
 
 HANDLE WINAPI FakeFind(LPCWSTR, LPWIN32_FIND_DATAW data) {
-  // A real search handle, which the check must close.
-  HANDLE search = g_row->findError ? INVALID_HANDLE_VALUE : FindFirstFileW(L"C:\\Windows", data);
+  // A real search that holds the folder open (a wildcard one: Wine closes a plain name's at once) until closed.
+  HANDLE search = g_row->findError ? INVALID_HANDLE_VALUE : FindFirstFileW(L"C:\\Windows\\*", data);
   data->dwReserved0 = g_row->tag;
   SetLastError(g_row->findError);
   return search;
