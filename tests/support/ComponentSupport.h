@@ -26,11 +26,7 @@ inline bool Matches(const std::string& text, const std::string& pattern, size_t 
 class BothLogs {
  public:
   MSIHANDLE handle() const { return m_session.handle(); }
-  std::string Records() const {  // Wine puts "Info [1]." in front
-    std::vector<std::string> texts;
-    for (const auto& r : m_session.records()) texts.push_back(Narrow(r.text.substr(r.text.compare(0, 9, L"Info [1].") ? 0 : 9)));
-    return Joined(texts);
-  }
+  std::string Records() const { return Joined(m_session.Texts()); }
   std::string Text() const { return Joined(m_text.Lines()); }
 
  private:

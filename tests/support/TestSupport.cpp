@@ -146,6 +146,12 @@ MsiTestSession::~MsiTestSession() {
   MsiSetExternalUIRecord(m_previous, 0, nullptr, nullptr);
 }
 
+std::vector<std::string> MsiTestSession::Texts() const {
+  std::vector<std::string> texts;
+  for (const auto& r : m_records) texts.push_back(Narrow(r.text.substr(r.text.compare(0, 9, L"Info [1].") ? 0 : 9)));
+  return texts;
+}
+
 int WINAPI MsiTestSession::Handler(LPVOID context, UINT type, MSIHANDLE record) {
   auto* self = static_cast<MsiTestSession*>(context);
   if ((type & 0xFF000000) != INSTALLMESSAGE_INFO || record == 0) return 0;

@@ -56,6 +56,9 @@ class MsiTestSession {
   ~MsiTestSession();
   MSIHANDLE handle() const { return m_handle; }
   const std::vector<Record>& records() const { return m_records; }
+  // The records' texts as they were sent: Wine puts "Info [1]." in front of
+  // the template it hands an external handler, Windows does not.
+  std::vector<std::string> Texts() const;
 
  private:
   static int WINAPI Handler(LPVOID context, UINT type, MSIHANDLE record);
