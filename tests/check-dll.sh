@@ -1,7 +1,7 @@
 #!/bin/sh
 # The DLL exports exactly the decorated names of its .def file, every one of
 # them a known custom action, under the module name InstallHelper.dll, and
-# imports system DLLs only.
+# imports system DLLs only, and carries no symbol table.
 set -eu
 dll=$1 def=$2
 objdump=x86_64-w64-mingw32-objdump
@@ -20,6 +20,8 @@ for name in $(cat "$tmp/got"); do
   echo "$known" | tr ' ' '\n' | grep -qxF "$name" || { echo "unknown export $name"; status=1; }
 done
 grep -q '^Name .*InstallHelper.dll' "$tmp/p" || { echo "module name is not InstallHelper.dll"; status=1; }
+# Shipped without its symbols (they live in the .debug file beside it).
+$objdump -t "$dll" | grep -q '^no symbols' || { echo "the DLL is not stripped"; status=1; }
 
 allowed='kernel32.dll advapi32.dll msi.dll shell32.dll shlwapi.dll wintrust.dll crypt32.dll user32.dll ole32.dll
 msvcrt.dll psapi.dll'
