@@ -10,6 +10,9 @@
 #include <cstdio>
 #include <utility>
 
+#include "frame/ProductNames.h"
+#include "frame/VendorCall.h"
+
 template <typename Traits>
 class UniqueOwner {
  public:
@@ -76,6 +79,16 @@ struct Service {
   static Type Empty() noexcept { return nullptr; }
   static void Close(Type h) noexcept { CloseServiceHandle(h); }
 };
+struct VectoredHandler {  // AddVectoredExceptionHandler
+  using Type = PVOID;
+  static Type Empty() noexcept { return nullptr; }
+  static void Close(Type h) noexcept { RemoveVectoredExceptionHandler(h); }
+};
+struct TlsSlot {
+  using Type = DWORD;
+  static Type Empty() noexcept { return TLS_OUT_OF_INDEXES; }
+  static void Close(Type slot) noexcept { TlsFree(slot); }
+};
 struct CatalogAdmin {  // CryptCATAdminAcquireContext
   using Type = HCATADMIN;
   static Type Empty() noexcept { return nullptr; }
@@ -101,6 +114,8 @@ using UniqueFind = UniqueOwner<owner_traits::Find>;
 using UniqueModule = UniqueOwner<owner_traits::Module>;
 using UniqueRegKey = UniqueOwner<owner_traits::RegKey>;
 using UniqueService = UniqueOwner<owner_traits::Service>;
+using UniqueVectoredHandler = UniqueOwner<owner_traits::VectoredHandler>;
+using UniqueTlsSlot = UniqueOwner<owner_traits::TlsSlot>;
 using UniqueCatalogAdmin = UniqueOwner<owner_traits::CatalogAdmin>;
 using UniqueCatalog = UniqueOwner<owner_traits::Catalog>;
 
@@ -130,7 +145,9 @@ template <typename Interface>
 struct HostInterface {
   using Type = Interface*;
   static Type Empty() noexcept { return nullptr; }
-  static void Close(Type object) noexcept { object->table->Release(object); }
+  static void Close(Type object) noexcept {
+    CallVendor(names::kQvmHostLibrary, L"Release", [object] { object->table->Release(object); });
+  }
 };
 }  // namespace owner_traits
 

@@ -152,13 +152,25 @@ std::vector<std::string> MsiTestSession::Texts() const {
   return texts;
 }
 
+std::vector<std::string> MsiTestSession::Shown() const {
+  std::vector<std::string> shown;
+  for (const auto& r : m_records) {
+    const std::wstring wine = L"Info " + std::to_wstring(r.field1) + L".";
+    shown.push_back(Narrow(r.shown.substr(r.shown.compare(0, wine.size(), wine) ? 0 : wine.size())));
+  }
+  return shown;
+}
+
 int WINAPI MsiTestSession::Handler(LPVOID context, UINT type, MSIHANDLE record) {
   auto* self = static_cast<MsiTestSession*>(context);
   if ((type & 0xFF000000) != INSTALLMESSAGE_INFO || record == 0) return 0;
   wchar_t text[4096] = {};
   DWORD size = 4096;
   MsiRecordGetStringW(record, 0, text, &size);
-  self->m_records.push_back({text, MsiRecordGetInteger(record, 1)});
+  wchar_t shown[4096] = {};
+  DWORD shownSize = 4096;
+  MsiFormatRecordW(self->m_handle, record, shown, &shownSize);
+  self->m_records.push_back({text, MsiRecordGetInteger(record, 1), shown});
   return 1;
 }
 

@@ -51,6 +51,7 @@ class MsiTestSession {
   struct Record {
     std::wstring text;  // field 0
     int field1;
+    std::wstring shown;  // formatted with the package, as the log shows it
   };
   MsiTestSession();
   ~MsiTestSession();
@@ -59,6 +60,8 @@ class MsiTestSession {
   // The records' texts as they were sent: Wine puts "Info [1]." in front of
   // the template it hands an external handler, Windows does not.
   std::vector<std::string> Texts() const;
+  // The records as the installer's log shows them, Wine's "Info 1000." left out.
+  std::vector<std::string> Shown() const;
 
  private:
   static int WINAPI Handler(LPVOID context, UINT type, MSIHANDLE record);

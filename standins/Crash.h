@@ -1,0 +1,14 @@
+// A vendor library crashing on request: "av" makes an access violation, "cxx"
+// lets an exception of the Microsoft C++ runtime escape.
+#pragma once
+
+#include <windows.h>
+
+inline void CrashIfAsked(const char* how) {
+  if (lstrcmpA(how, "av") == 0) {
+    int* volatile nowhere = nullptr;
+    *nowhere = 0;
+  }
+  const ULONG_PTR thrown[4] = {0x19930520, 0, 0, 0};  // as its throw raises it: magic, object, type, module
+  if (lstrcmpA(how, "cxx") == 0) RaiseException(0xE06D7363, EXCEPTION_NONCONTINUABLE, 4, thrown);
+}

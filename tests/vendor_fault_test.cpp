@@ -1,0 +1,78 @@
+// Vendors' libraries that crash (the stand-ins on request: Crash.h) fail the
+// call they crashed in, with one line naming it, and the test process lives
+// on; installer-log texts reach the log as written, brackets and all.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+
+#include "components/ComponentLoader.h"
+#include "frame/Log.h"
+#include "housekeeping/PinletPlugin.h"
+#include "process/QvmManager.h"
+#include "support/ComponentSupport.h"
+
+using namespace testsupport;
+
+TEST(VendorFault, ACrashFailsTheVendorCallAndIsLogged) {
+  const std::wstring host = L"Software\\InstallHelperTests\\QvmHost", tray = L"SOFTWARE\\Corvane";
+  const std::wstring component = BuildDir() + L"\\standins\\component\\signed\\ihcomponent.dll";
+  const std::string how[] = {"av", "cxx"}, code[] = {"0xc0000005", "0xe06d7363"};
+  auto removePlugin = [](const char*) {
+    UniqueModule module;
+    int failed = 0;
+    UninstallPinletPlugin(module, failed);
+    return std::to_string(failed);
+  };
+  auto installService = [](const char*) {
+    QvmManager qvm(L"vtnorb", L"INSTALLHELPER");
+    qvm.InstallService(L"profile");
+    return Narrow(qvm.GetStatusText());
+  };
+  auto getInterface = [&](const char* how) {
+    void* out = &out;
+    const DWORD result = NCGetDllInterface(component.c_str(), how, &out, nullptr);
+    return std::to_string(result) + (out ? " set" : " null");
+  };
+  const struct {
+    const char* name;
+    std::function<std::string(const char* how)> call;
+    std::string result, crashed;  // the call's result; the library and function its line names
+    const wchar_t* module;        // released after the call
+  } rows[] = {
+      {"tray plug-in preparation", removePlugin, "1", "PinletInstSupp.dll : PluginUninstallPrep",
+       L"PinletInstSupp.dll"},
+      {"host service creation", installService, "Unable to install QVM Service :: vtnorb, error code :: 574 ",
+       "vtnqvma.dll : CreateService", L"vtnqvma.dll"},
+      {"component interface", getInterface, "574 null", Narrow(component) + " : NotComDllGetInterface",
+       L"ihcomponent.dll"},
+  };
+  for (const auto& row : rows) {
+    for (int h = 0; h < 2; ++h) {
+      SCOPED_TRACE(row.name + (" " + how[h]));
+      ComponentKeys keys;
+      ScopedRegistryKey hostKey(HKEY_LOCAL_MACHINE, host), trayKey(HKEY_LOCAL_MACHINE, tray, KEY_WOW64_32KEY);
+      keys.SetProduct(L"InstDir", L"C:\\ih-fault\\");
+      keys.SetPlatformFolder(BuildDir() + L"\\standins\\qvmhost\\signed");
+      RegSetString(HKEY_LOCAL_MACHINE, tray + L"\\KDX\\Shared Components\\Framework", L"Installed Path",
+                   BuildDir() + L"\\standins\\pinlet\\full\\", KEY_WOW64_32KEY);
+      RegSetString(HKEY_LOCAL_MACHINE, host, L"CrashCreateService", Widen(how[h]));
+      ScopedEnvironmentVariable prep(L"IH_PINLET_PREP_RESULT", Widen(how[h]).c_str());
+      LogCapture log;
+      EXPECT_EQ(row.call(how[h].c_str()), row.result);
+      const std::vector<std::string> lines = log.Messages();
+      const std::string line = row.crashed + " crashed with exception " + code[h] + "; the call counts as failed";
+      EXPECT_EQ(std::count(lines.begin(), lines.end(), line), 1) << log.Raw();
+      EXPECT_EQ(GetModuleHandleW(row.module), nullptr);
+    }
+  }
+}
+
+TEST(InstallerLog, BracketsReachTheLogAsWritten) {
+  for (const wchar_t* text : {L"C:\\[x]\\y", L"[ProductName]", L"] [1] [", L"{a}[\\[]"}) {
+    SCOPED_TRACE(Narrow(text));
+    MsiTestSession session;
+    MsiLogInfo(session.handle(), text);
+    EXPECT_EQ(session.Shown(), std::vector<std::string>{Narrow(text)});
+  }
+}
