@@ -148,17 +148,8 @@ MsiTestSession::~MsiTestSession() {
 
 std::vector<std::string> MsiTestSession::Texts() const {
   std::vector<std::string> texts;
-  for (const auto& r : m_records) texts.push_back(Narrow(r.text.substr(r.text.compare(0, 9, L"Info [1].") ? 0 : 9)));
+  for (const auto& r : m_records) texts.push_back(Narrow(r.text.substr(r.text.compare(0, 10, L"Info 1000.") ? 0 : 10)));
   return texts;
-}
-
-std::vector<std::string> MsiTestSession::Shown() const {
-  std::vector<std::string> shown;
-  for (const auto& r : m_records) {
-    const std::wstring wine = L"Info " + std::to_wstring(r.field1) + L".";
-    shown.push_back(Narrow(r.shown.substr(r.shown.compare(0, wine.size(), wine) ? 0 : wine.size())));
-  }
-  return shown;
 }
 
 int WINAPI MsiTestSession::Handler(LPVOID context, UINT type, MSIHANDLE record) {
@@ -166,11 +157,8 @@ int WINAPI MsiTestSession::Handler(LPVOID context, UINT type, MSIHANDLE record) 
   if ((type & 0xFF000000) != INSTALLMESSAGE_INFO || record == 0) return 0;
   wchar_t text[4096] = {};
   DWORD size = 4096;
-  MsiRecordGetStringW(record, 0, text, &size);
-  wchar_t shown[4096] = {};
-  DWORD shownSize = 4096;
-  MsiFormatRecordW(self->m_handle, record, shown, &shownSize);
-  self->m_records.push_back({text, MsiRecordGetInteger(record, 1), shown});
+  MsiFormatRecordW(self->m_handle, record, text, &size);
+  self->m_records.push_back({text, MsiRecordGetInteger(record, 1)});
   return 1;
 }
 
