@@ -5,10 +5,8 @@
 #include <windows.h>
 
 inline void CrashIfAsked(const char* how) {
-  if (lstrcmpA(how, "av") == 0) {
-    int* volatile nowhere = nullptr;
-    *nowhere = 0;
-  }
+  int* volatile nowhere = nullptr;
+  if (lstrcmpA(how, "av") == 0) *nowhere = 0;
   const ULONG_PTR thrown[4] = {0x19930520, 0, 0, 0};  // as its throw raises it: magic, object, type, module
   if (lstrcmpA(how, "cxx") == 0) RaiseException(0xE06D7363, EXCEPTION_NONCONTINUABLE, 4, thrown);
 }

@@ -9,7 +9,9 @@
 
 #ifndef IH_COMPONENT_WITHOUT_EXPORT
 extern "C" __declspec(dllexport) DWORD NotComDllGetInterface(const char* name, void** out) {
+  *out = out;  // a crash leaves half an answer behind
   CrashIfAsked(name);
+  *out = nullptr;
   if (lstrcmpA(name, "ModulePath") != 0) return static_cast<DWORD>(E_NOINTERFACE);
   HMODULE self = nullptr;
   GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,

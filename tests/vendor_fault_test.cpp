@@ -23,8 +23,8 @@ TEST(VendorFault, ACrashFailsTheVendorCallAndIsLogged) {
     int failed = 0;
     void* out = &out;
     if (which == 'p') return UninstallPinletPlugin(module, failed), std::to_string(failed);
-    const DWORD code = which == 'c' ? NCGetDllInterface(component.c_str(), how, &out, nullptr) : 0;
-    if (which == 'c') return std::to_string(code) + (out ? "" : " null");
+    const DWORD answer = which == 'c' ? NCGetDllInterface(component.c_str(), how, &out, nullptr) : 0;
+    if (which == 'c') return std::to_string(answer) + (out ? "" : " null");
     QvmManager qvm(L"vtnorb", L"INSTALLHELPER");
     return qvm.InstallService(L"profile"), Narrow(qvm.GetStatusText());
   };
