@@ -56,6 +56,7 @@ TEST(VendorFault, ACrashFailsTheVendorCallAndIsLogged) {
       const std::string line = row.crashed + " crashed with exception " + code[h] + "; the call counts as failed";
       EXPECT_EQ(std::count(lines.begin(), lines.end(), line), 1) << log.Raw();
       EXPECT_EQ(GetModuleHandleW(row.module), nullptr);
+      EXPECT_TRUE(IsBadReadPtr(reinterpret_cast<void*>(16), 1));  // a fault outside is left to its own handler
     }
   }
 }
