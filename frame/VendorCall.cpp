@@ -95,8 +95,9 @@ bool vendorcall::Run(const wchar_t* library, const wchar_t* function, void (*bod
   void* const outer = trapping.on() ? TlsGetValue(g_slot) : nullptr;
   if (trapping.on()) TlsSetValue(g_slot, &guard);
   if (setjmp(guard.start) == 0) {
-    // The jump back must not unwind: the frames it leaves are the vendor's,
-    // whose unwind data may be missing, and a bare body that owns nothing.
+    // The jump back restores the registers and does not unwind: the frames it
+    // leaves are the vendor's, whose unwind data may be missing or wrong, and
+    // the body's, which owns nothing.
     reinterpret_cast<_JUMP_BUFFER*>(&guard.start)->Frame = 0;
     try {
       body(context);
