@@ -49,7 +49,13 @@ struct Guard {
   volatile DWORD code;  // the fault that ended the call, 0 while none
 };
 
-DWORD g_slot = TLS_OUT_OF_INDEXES;  // the thread's Guard
+// The thread slot that holds the thread's Guard, and the handler: made on the
+// first vendor call and given back when the library is unloaded, since no
+// handler of ours may outlive our code. (Not a function's static: its
+// thread-safe start leaves the threading runtime holding handles.)
+UniqueTlsSlot g_slot;
+UniqueVectoredHandler g_handler;  // removed before the slot is freed
+INIT_ONCE g_armed = INIT_ONCE_STATIC_INIT;
 
 [[noreturn]] void JumpBack(Guard* guard) { longjmp(guard->start, 1); }
 
@@ -57,7 +63,7 @@ LONG CALLBACK Trap(EXCEPTION_POINTERS* exception) {
   const DWORD code = exception->ExceptionRecord->ExceptionCode;
   if (!IsFault(code)) return EXCEPTION_CONTINUE_SEARCH;
   const DWORD lastError = GetLastError();  // TlsGetValue clears it
-  auto* guard = static_cast<Guard*>(TlsGetValue(g_slot));
+  auto* guard = static_cast<Guard*>(TlsGetValue(g_slot.get()));
   SetLastError(lastError);
   if (guard == nullptr || guard->code != 0) return EXCEPTION_CONTINUE_SEARCH;
   guard->code = code;
@@ -70,30 +76,22 @@ LONG CALLBACK Trap(EXCEPTION_POINTERS* exception) {
   return EXCEPTION_CONTINUE_EXECUTION;
 }
 
-// The thread slot and the handler, made on the first vendor call and given
-// back when the library is unloaded: no handler of ours may outlive our code.
-class Trapping {
- public:
-  Trapping() : m_slot(TlsAlloc()) {
-    g_slot = m_slot.get();
-    if (m_slot) m_handler.reset(AddVectoredExceptionHandler(1, &Trap));
-  }
-  bool on() const { return m_handler.valid(); }
-
- private:
-  UniqueTlsSlot m_slot;
-  UniqueVectoredHandler m_handler;  // removed before the slot is freed
-};
+BOOL CALLBACK Arm(INIT_ONCE*, void*, void**) {
+  g_slot.reset(TlsAlloc());
+  if (g_slot) g_handler.reset(AddVectoredExceptionHandler(1, &Trap));
+  return TRUE;
+}
 
 }  // namespace
 
 bool vendorcall::Run(const wchar_t* library, const wchar_t* function, void (*body)(void*), void* context) noexcept {
-  static Trapping trapping;
+  InitOnceExecuteOnce(&g_armed, &Arm, nullptr, nullptr);
+  const bool trapping = g_handler.valid();
   Guard guard;
   guard.code = 0;
   DWORD lastError = 0;
-  void* const outer = trapping.on() ? TlsGetValue(g_slot) : nullptr;
-  if (trapping.on()) TlsSetValue(g_slot, &guard);
+  void* const outer = trapping ? TlsGetValue(g_slot.get()) : nullptr;
+  if (trapping) TlsSetValue(g_slot.get(), &guard);
   if (setjmp(guard.start) == 0) {
     // The jump back restores the registers and does not unwind: the frames it
     // leaves are the vendor's, whose unwind data may be missing or wrong, and
@@ -106,7 +104,7 @@ bool vendorcall::Run(const wchar_t* library, const wchar_t* function, void (*bod
       guard.code = kOwnCxxException;  // thrown by a vendor built like us
     }
   }
-  if (trapping.on()) TlsSetValue(g_slot, outer);
+  if (trapping) TlsSetValue(g_slot.get(), outer);
   if (guard.code == 0) {
     SetLastError(lastError);
     return true;
