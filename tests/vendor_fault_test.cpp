@@ -23,8 +23,11 @@ TEST(VendorFault, ACrashFailsTheVendorCallAndIsLogged) {
     int failed = 0;
     void* out = &out;
     if (which == 'p') return UninstallPinletPlugin(module, failed), std::to_string(failed);
-    if (which == 'P') module.reset(LoadLibraryW((BuildDir() + L"\\InstallHelper.dll").c_str()));  // unloaded after
-    if (which == 'P') return reinterpret_cast<void (*)()>(GetProcAddress(module.get(), "?UninstallOrbPinletPlugin@@YAXXZ"))(), std::string();
+    if (which == 'P') {  // through the shipped library, unloaded after
+      module.reset(LoadLibraryW((BuildDir() + L"\\InstallHelper.dll").c_str()));
+      reinterpret_cast<void (*)()>(GetProcAddress(module.get(), "?UninstallOrbPinletPlugin@@YAXXZ"))();
+      return std::string();
+    }
     const DWORD answer = which == 'c' ? NCGetDllInterface(component.c_str(), how, &out, nullptr) : 0;
     if (which == 'c') return std::to_string(answer) + (out ? "" : " null");
     QvmManager qvm(L"vtnorb", L"INSTALLHELPER");
@@ -37,7 +40,7 @@ TEST(VendorFault, ACrashFailsTheVendorCallAndIsLogged) {
     const wchar_t* module;        // released after the call
   } rows[] = {
       {"tray plug-in preparation", 'p', "1", "PinletInstSupp.dll : PluginUninstallPrep", L"PinletInstSupp.dll"},
-      {"the shipped library's plug-in removal", 'P', "", "PinletInstSupp.dll : PluginUninstallPrep", L"InstallHelper.dll"},
+      {"shipped library's plug-in removal", 'P', "", "PinletInstSupp.dll : PluginUninstallPrep", L"InstallHelper.dll"},
       {"host service creation", 'q', "Unable to install QVM Service :: vtnorb, error code :: 574 ",
        "vtnqvma.dll : CreateService", L"vtnqvma.dll"},
       {"component interface", 'c', "574 null", Narrow(component) + " : NotComDllGetInterface", L"ihcomponent.dll"},
