@@ -17,8 +17,9 @@ TEST(VendorFault, ACrashFailsTheVendorCallAndIsLogged) {
   const std::wstring host = L"Software\\InstallHelperTests\\QvmHost", tray = L"SOFTWARE\\Corvane";
   const std::wstring component = BuildDir() + L"\\standins\\component\\signed\\ihcomponent.dll";
   const std::string how[] = {"av", "cxx"}, code[] = {"0xc0000005", "0xe06d7363"};
-  // The call's result: the removal's failed flag, the host's status text, the loader's code and interface.
-  auto call = [&](char which, const char* how) {
+  // The call's result: the removal's failed flag (none for the export), the host's status text, the
+  // loader's code and interface.
+  auto call = [&](char which, const char* crash) {
     UniqueModule module;
     int failed = 0;
     void* out = &out;
@@ -28,7 +29,7 @@ TEST(VendorFault, ACrashFailsTheVendorCallAndIsLogged) {
       reinterpret_cast<void (*)()>(GetProcAddress(module.get(), "?UninstallOrbPinletPlugin@@YAXXZ"))();
       return std::string();
     }
-    const DWORD answer = which == 'c' ? NCGetDllInterface(component.c_str(), how, &out, nullptr) : 0;
+    const DWORD answer = which == 'c' ? NCGetDllInterface(component.c_str(), crash, &out, nullptr) : 0;
     if (which == 'c') return std::to_string(answer) + (out ? "" : " null");
     QvmManager qvm(L"vtnorb", L"INSTALLHELPER");
     return qvm.InstallService(L"profile"), Narrow(qvm.GetStatusText());
