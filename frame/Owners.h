@@ -79,16 +79,6 @@ struct Service {
   static Type Empty() noexcept { return nullptr; }
   static void Close(Type h) noexcept { CloseServiceHandle(h); }
 };
-struct VectoredHandler {  // AddVectoredExceptionHandler
-  using Type = PVOID;
-  static Type Empty() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { RemoveVectoredExceptionHandler(h); }
-};
-struct TlsSlot {
-  using Type = DWORD;
-  static Type Empty() noexcept { return TLS_OUT_OF_INDEXES; }
-  static void Close(Type slot) noexcept { TlsFree(slot); }
-};
 struct CatalogAdmin {  // CryptCATAdminAcquireContext
   using Type = HCATADMIN;
   static Type Empty() noexcept { return nullptr; }
@@ -114,8 +104,6 @@ using UniqueFind = UniqueOwner<owner_traits::Find>;
 using UniqueModule = UniqueOwner<owner_traits::Module>;
 using UniqueRegKey = UniqueOwner<owner_traits::RegKey>;
 using UniqueService = UniqueOwner<owner_traits::Service>;
-using UniqueVectoredHandler = UniqueOwner<owner_traits::VectoredHandler>;
-using UniqueTlsSlot = UniqueOwner<owner_traits::TlsSlot>;
 using UniqueCatalogAdmin = UniqueOwner<owner_traits::CatalogAdmin>;
 using UniqueCatalog = UniqueOwner<owner_traits::Catalog>;
 

@@ -1,31 +1,24 @@
 #include "frame/VendorCall.h"
 
-#include <setjmp.h>
-
 #include "frame/Log.h"
-#include "frame/Owners.h"
 
 #if !defined(_M_X64) && !defined(__x86_64__)
-#error "The fault trap resumes x64 thread contexts"
+#error "The vendor-call guard is written for x64"
 #endif
 
-// How it works: while a thread is inside a vendor call, a vectored handler
-// (which sees an exception before any frame does, and needs no unwind data of
-// the faulting code) takes a fault of that thread and makes it resume in a
-// jump back to the call's start, which then reports the failure. The compilers
-// this library is built with do not all offer __try, so this is done by hand.
+// How it works: the body runs below a frame of our own whose exception handler
+// takes a fault that no frame of the vendor's took first (a vendor may raise
+// and handle exceptions of its own, and the system's probes fault on purpose),
+// and unwinds to that frame's end, as an __except block would. The compilers
+// this library is built with do not all offer __try, so the frame is written
+// by hand.
 namespace {
 
 const DWORD kMicrosoftCxxException = 0xE06D7363;
-#ifdef _MSC_VER
-const DWORD kOwnCxxException = kMicrosoftCxxException;
-#else
-const DWORD kOwnCxxException = 0x20474343;  // GCC's runtime
-#endif
 
-// Exceptions that tell of broken code. Others are raised on purpose and
-// handled where they are raised (debugger output, RPC errors, our own C++
-// exceptions...) and are left alone.
+// Exceptions that tell of broken code, and the Microsoft runtime's C++
+// exceptions (which no vendor caught). Others are left to whoever raised them:
+// debugger output, the GCC runtime's own exceptions (caught in Run).
 bool IsFault(DWORD code) {
   switch (code) {
     case EXCEPTION_ACCESS_VIOLATION:
@@ -36,6 +29,7 @@ bool IsFault(DWORD code) {
     case EXCEPTION_PRIV_INSTRUCTION:
     case EXCEPTION_INT_DIVIDE_BY_ZERO:
     case EXCEPTION_INT_OVERFLOW:
+    case EXCEPTION_STACK_OVERFLOW:
     case kMicrosoftCxxException:
       return true;
     default:
@@ -43,74 +37,86 @@ bool IsFault(DWORD code) {
   }
 }
 
-// One vendor call in progress, on its caller's stack.
-struct Guard {
-  jmp_buf start;
-  volatile DWORD code;  // the fault that ended the call, 0 while none
-};
-
-// The thread slot that holds the thread's Guard, and the handler: made on the
-// first vendor call and given back when the library is unloaded, since no
-// handler of ours may outlive our code. (Not a function's static: its
-// thread-safe start leaves the threading runtime holding handles.)
-UniqueTlsSlot g_slot;
-UniqueVectoredHandler g_handler;  // removed before the slot is freed
-INIT_ONCE g_armed = INIT_ONCE_STATIC_INIT;
-
-[[noreturn]] void JumpBack(Guard* guard) { longjmp(guard->start, 1); }
-
-LONG CALLBACK Trap(EXCEPTION_POINTERS* exception) {
-  const DWORD code = exception->ExceptionRecord->ExceptionCode;
-  if (!IsFault(code)) return EXCEPTION_CONTINUE_SEARCH;
-  const DWORD lastError = GetLastError();  // TlsGetValue clears it
-  auto* guard = static_cast<Guard*>(TlsGetValue(g_slot.get()));
-  SetLastError(lastError);
-  if (guard == nullptr || guard->code != 0) return EXCEPTION_CONTINUE_SEARCH;
-  guard->code = code;
-  // Continue as if the faulting code had called JumpBack(guard): on its own
-  // stack, below what it used, leaving the system's dispatch completed.
-  CONTEXT* context = exception->ContextRecord;
-  context->Rsp = ((context->Rsp - 128) & ~DWORD64(15)) - 8;
-  context->Rcx = reinterpret_cast<DWORD64>(guard);
-  context->Rip = reinterpret_cast<DWORD64>(&JumpBack);
-  return EXCEPTION_CONTINUE_EXECUTION;
-}
-
-BOOL CALLBACK Arm(INIT_ONCE*, void*, void**) {
-  g_slot.reset(TlsAlloc());
-  if (g_slot) g_handler.reset(AddVectoredExceptionHandler(1, &Trap));
-  return TRUE;
-}
-
 }  // namespace
 
-bool vendorcall::Run(const wchar_t* library, const wchar_t* function, void (*body)(void*), void* context) noexcept {
-  InitOnceExecuteOnce(&g_armed, &Arm, nullptr, nullptr);
-  const bool trapping = g_handler.valid();
-  Guard guard;
-  guard.code = 0;
-  DWORD lastError = 0;
-  void* const outer = trapping ? TlsGetValue(g_slot.get()) : nullptr;
-  if (trapping) TlsSetValue(g_slot.get(), &guard);
-  if (setjmp(guard.start) == 0) {
-    // The jump back restores the registers and does not unwind: the frames it
-    // leaves are the vendor's, whose unwind data may be missing or wrong, and
-    // the body's, which owns nothing.
-    reinterpret_cast<_JUMP_BUFFER*>(&guard.start)->Frame = 0;
-    try {
-      body(context);
-      lastError = GetLastError();  // the callers read the vendor's
-    } catch (...) {
-      guard.code = kOwnCxxException;  // thrown by a vendor built like us
-    }
+#ifdef _MSC_VER
+static DWORD Guarded(void (*body)(void*), void* context) {
+  __try {
+    body(context);
+  } __except (IsFault(GetExceptionCode()) ? EXCEPTION_EXECUTE_HANDLER : EXCEPTION_CONTINUE_SEARCH) {
+    return GetExceptionCode();
   }
-  if (trapping) TlsSetValue(g_slot.get(), outer);
-  if (guard.code == 0) {
+  return 0;
+}
+#else
+extern "C" {
+// Runs body(context); 0 when it returned, else the fault's code.
+DWORD ih_vendor_guarded(void (*body)(void*), void* context);
+// The guarded frame's handler: the dispatcher calls it for an exception that
+// every deeper frame let pass.
+EXCEPTION_DISPOSITION ih_vendor_guard_handler(EXCEPTION_RECORD* record, void* frame, CONTEXT* context, void*);
+void ih_vendor_guarded_fault();
+}
+
+asm(R"(
+  .text
+  .p2align 4
+  .globl ih_vendor_guarded
+  .def ih_vendor_guarded; .scl 2; .type 32; .endef
+  .seh_proc ih_vendor_guarded
+  .seh_handler ih_vendor_guard_handler, @except
+ih_vendor_guarded:
+  subq $40, %rsp
+  .seh_stackalloc 40
+  .seh_endprologue
+  movq %rcx, %rax
+  movq %rdx, %rcx
+  callq *%rax
+  xorl %eax, %eax
+  .globl ih_vendor_guarded_fault
+ih_vendor_guarded_fault:
+  addq $40, %rsp
+  ret
+  .seh_endproc
+)");
+
+EXCEPTION_DISPOSITION ih_vendor_guard_handler(EXCEPTION_RECORD* record, void* frame, CONTEXT* context, void*) {
+  if ((record->ExceptionFlags & EXCEPTION_UNWIND) != 0 || !IsFault(record->ExceptionCode))
+    return ExceptionContinueSearch;
+  // Runs the vendor's unwind handlers on the way and resumes at the frame's
+  // end with the code as the result; it does not return.
+  RtlUnwindEx(frame, reinterpret_cast<void*>(&ih_vendor_guarded_fault), record,
+              reinterpret_cast<void*>(static_cast<ULONG_PTR>(record->ExceptionCode)), context, nullptr);
+  return ExceptionContinueSearch;
+}
+
+static DWORD Guarded(void (*body)(void*), void* context) { return ih_vendor_guarded(body, context); }
+#endif
+
+bool vendorcall::Run(const wchar_t* library, const wchar_t* function, void (*body)(void*), void* context) noexcept {
+  DWORD code = 0, lastError = 0;
+  struct Call {
+    void (*body)(void*);
+    void* context;
+    DWORD* lastError;
+  } call{body, context, &lastError};
+  try {
+    code = Guarded(
+        [](void* p) {
+          auto* c = static_cast<Call*>(p);
+          c->body(c->context);
+          *c->lastError = GetLastError();  // the callers read the vendor's
+        },
+        &call);
+  } catch (...) {
+    code = 0x20474343;  // thrown by a vendor built like us (GCC's C++ runtime)
+  }
+  if (code == 0) {
     SetLastError(lastError);
     return true;
   }
   InstallLog(L"%s : %s crashed with exception 0x%08x; the call counts as failed", library, function,
-             static_cast<unsigned long>(guard.code));
+             static_cast<unsigned long>(code));
   SetLastError(kVendorCrashed);
   return false;
 }

@@ -19,7 +19,7 @@ bool Run(const wchar_t* library, const wchar_t* function, void (*body)(void*), v
 }  // namespace vendorcall
 
 // Runs body, which calls `function` of `library` and must own nothing itself
-// (a fault leaves its frame without unwinding it). True when it returned;
+// (a fault unwinds its frame as the system does, not as C++ does). True when it returned;
 // false after a fault, which has then been logged, with the last error set to
 // kVendorCrashed. The caller gives the call's result its failure
 // value beforehand.

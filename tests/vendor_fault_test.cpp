@@ -16,7 +16,7 @@ using namespace testsupport;
 TEST(VendorFault, ACrashFailsTheVendorCallAndIsLogged) {
   const std::wstring host = L"Software\\InstallHelperTests\\QvmHost", tray = L"SOFTWARE\\Corvane";
   const std::wstring component = BuildDir() + L"\\standins\\component\\signed\\ihcomponent.dll";
-  const std::string how[] = {"av", "cxx"}, code[] = {"0xc0000005", "0xe06d7363"};
+  const std::string how[] = {"av", "cxx", "probe"}, code[] = {"0xc0000005", "0xe06d7363", ""};
   // The call's result: the removal's failed flag (none for the export), the host's status text, the
   // loader's code and interface.
   auto call = [&](char which, const char* crash) {
@@ -38,16 +38,18 @@ TEST(VendorFault, ACrashFailsTheVendorCallAndIsLogged) {
     const char* name;
     char call;
     std::string result, crashed;  // the call's result; the library and function its line names
+    std::string probed;           // the result when the vendor's fault is handled where it happens
     const wchar_t* module;        // released after the call
   } rows[] = {
-      {"tray plug-in preparation", 'p', "1", "PinletInstSupp.dll : PluginUninstallPrep", L"PinletInstSupp.dll"},
-      {"shipped library's plug-in removal", 'P', "", "PinletInstSupp.dll : PluginUninstallPrep", L"InstallHelper.dll"},
+      {"tray plug-in preparation", 'p', "1", "PinletInstSupp.dll : PluginUninstallPrep", "0", L"PinletInstSupp.dll"},
+      {"shipped library's plug-in removal", 'P', "", "PinletInstSupp.dll : PluginUninstallPrep", "", L"InstallHelper.dll"},
       {"host service creation", 'q', "Unable to install QVM Service :: vtnorb, error code :: 574 ",
-       "vtnqvma.dll : CreateService", L"vtnqvma.dll"},
-      {"component interface", 'c', "574 null", Narrow(component) + " : NotComDllGetInterface", L"ihcomponent.dll"},
+       "vtnqvma.dll : CreateService", "Successfully installed QVM service :: vtnorb", L"vtnqvma.dll"},
+      {"component interface", 'c', "574 null", Narrow(component) + " : NotComDllGetInterface", "2147500034 null",
+       L"ihcomponent.dll"},
   };
   for (const auto& row : rows) {
-    for (int h = 0; h < 2; ++h) {
+    for (int h = 0; h < 3; ++h) {
       SCOPED_TRACE(row.name + (" " + how[h]));
       ComponentKeys keys;
       ScopedRegistryKey hostKey(HKEY_LOCAL_MACHINE, host), trayKey(HKEY_LOCAL_MACHINE, tray, KEY_WOW64_32KEY);
@@ -58,10 +60,11 @@ TEST(VendorFault, ACrashFailsTheVendorCallAndIsLogged) {
       RegSetString(HKEY_LOCAL_MACHINE, host, L"CrashCreateService", Widen(how[h]));
       ScopedEnvironmentVariable prep(L"IH_PINLET_PREP_RESULT", Widen(how[h]).c_str());
       LogCapture log;
-      EXPECT_EQ(call(row.call, how[h].c_str()), row.result);
-      const std::vector<std::string> lines = log.Messages();
+      EXPECT_EQ(call(row.call, how[h].c_str()), h < 2 ? row.result : row.probed);
       const std::string line = row.crashed + " crashed with exception " + code[h] + "; the call counts as failed";
-      EXPECT_EQ(std::count(lines.begin(), lines.end(), line), 1) << log.Raw();
+      const std::vector<std::string> lines = log.Messages();
+      EXPECT_EQ(std::count(lines.begin(), lines.end(), line), h < 2 ? 1 : 0) << log.Raw();
+      EXPECT_EQ(log.Raw().find(" crashed with exception ") != std::string::npos, h < 2) << log.Raw();
       EXPECT_EQ(GetModuleHandleW(row.module), nullptr);
       EXPECT_TRUE(IsBadReadPtr(reinterpret_cast<void*>(16), 1));  // a fault outside is left to its own handler
     }
