@@ -7,6 +7,7 @@
 #include <new>
 
 #include "frame/ProductNames.h"
+#include "frame/VendorCall.h"
 
 namespace loader_seams {
 Seam<LONG(WINAPI*)(HWND, GUID*, LPVOID)> winVerifyTrust(&::WinVerifyTrust);
@@ -260,7 +261,13 @@ DWORD NCGetDllInterface(const wchar_t* libraryName, const char* interfaceName, v
   }
   const auto getInterface = reinterpret_cast<NotComDllGetInterfaceFn>(
       reinterpret_cast<void*>(GetProcAddress(request.module.get(), "NotComDllGetInterface")));
-  const DWORD result = getInterface != nullptr ? getInterface(interfaceName, interfaceOut) : GetLastError();
+  DWORD result = kVendorCrashed;  // the answer of a component that crashed
+  if (getInterface == nullptr) {
+    result = GetLastError();
+  } else if (!CallVendor(request.path.get(), L"NotComDllGetInterface",
+                         [&] { result = getInterface(interfaceName, interfaceOut); })) {
+    *interfaceOut = nullptr;  // whatever it left there is no interface
+  }
   // The component keeps itself loaded for as long as the interfaces it handed out live.
   request.module.reset();
   return result;

@@ -49,13 +49,32 @@ void AppendToFile(const std::wstring& path, const std::string& bytes) {
   WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
+// Field 0 of a record is a template: the engine would read a bracketed part of
+// the text (a path, say) as a reference and replace it. Escaped, a bracket
+// stands for itself.
+std::wstring TemplateLiteral(const wchar_t* text) {
+  std::wstring literal;
+  for (const wchar_t* c = text; c != nullptr && *c != L'\0'; ++c) {
+    if (*c == L'[' || *c == L']') {
+      literal += {L'[', L'\\', *c, L']'};
+    } else {
+      literal += *c;
+    }
+  }
+  return literal;
+}
+
 }  // namespace
 
 void MsiLogInfo(MSIHANDLE hInstall, const wchar_t* text) {
   if (hInstall == 0) return;
   PMSIHANDLE record = MsiCreateRecord(3);
   if (record == 0) return;
-  MsiRecordSetStringW(record, 0, text);
+  try {
+    MsiRecordSetStringW(record, 0, TemplateLiteral(text).c_str());
+  } catch (...) {
+    return;  // logging never fails a custom action
+  }
   MsiRecordSetInteger(record, 1, 1000);
   MsiProcessMessage(hInstall, INSTALLMESSAGE_INFO, record);
 }

@@ -10,8 +10,9 @@
 #include <string>
 #include <type_traits>
 
-// Sends one informational record (field 0 the text, field 1 = 1000) to the
-// installer's log. Does nothing for a zero handle.
+// Sends one informational record (field 0 the text, brackets escaped so that
+// the log shows them; field 1 = 1000) to the installer's log. Does nothing for
+// a zero handle.
 void MsiLogInfo(MSIHANDLE hInstall, const wchar_t* text);
 
 // Creates each missing level of a drive-letter path. 1 when the whole path

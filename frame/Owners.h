@@ -10,6 +10,9 @@
 #include <cstdio>
 #include <utility>
 
+#include "frame/ProductNames.h"
+#include "frame/VendorCall.h"
+
 template <typename Traits>
 class UniqueOwner {
  public:
@@ -130,7 +133,9 @@ template <typename Interface>
 struct HostInterface {
   using Type = Interface*;
   static Type Empty() noexcept { return nullptr; }
-  static void Close(Type object) noexcept { object->table->Release(object); }
+  static void Close(Type object) noexcept {
+    CallVendor(names::kQvmHostLibrary, L"Release", [object] { object->table->Release(object); });
+  }
 };
 }  // namespace owner_traits
 

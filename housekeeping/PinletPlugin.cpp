@@ -9,6 +9,7 @@
 #include "frame/Owners.h"
 #include "frame/Platform.h"
 #include "frame/ProductNames.h"
+#include "frame/VendorCall.h"
 
 namespace {
 
@@ -83,7 +84,9 @@ void UninstallPinletPlugin(UniqueModule& module, int& failed) {
   }
   const std::wstring pluginPath = productFolder + kPluginFile;
 
-  if (prepare(pluginPath.c_str()) != 0) {
+  int prepared = 1;  // a call that crashed has failed
+  CallVendor(kSupportLibrary, L"PluginUninstallPrep", [&] { prepared = prepare(pluginPath.c_str()); });
+  if (prepared != 0) {
     InstallLog(L"UninstallPinletPlugin :  call to PluginUninstallPrep failed.");
     failed = 1;
     return;
@@ -96,7 +99,9 @@ void UninstallPinletPlugin(UniqueModule& module, int& failed) {
     failed = 1;
     return;
   }
-  if (complete(kPluginName) != 0) {
+  int completed = 1;
+  CallVendor(kSupportLibrary, L"PluginUninstallComplete", [&] { completed = complete(kPluginName); });
+  if (completed != 0) {
     InstallLog(L"UninstallPinletPlugin :  call to PluginUninstallComplete failed.");
     failed = 1;
     return;

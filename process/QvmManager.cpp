@@ -5,6 +5,7 @@
 #include "components/ComponentLoader.h"
 #include "frame/Log.h"
 #include "frame/ProductNames.h"
+#include "frame/VendorCall.h"
 
 namespace qvm_seams {
 Seam<void(WINAPI*)(DWORD)> sleep(&::Sleep);
@@ -25,6 +26,15 @@ const DWORD kNotRunning = 1062;
 const DWORD kDoesNotExist = 1060;
 
 std::wstring Number(DWORD value) { return std::to_wstring(value); }
+
+// A call into the host; one that crashed has failed: null or FALSE, with
+// kVendorCrashed as its last error.
+template <typename Fn, typename... Args>
+auto Host(const wchar_t* function, Fn fn, Args... args) -> decltype(fn(args...)) {
+  decltype(fn(args...)) result{};
+  CallVendor(names::kQvmHostLibrary, function, [&] { result = fn(args...); });
+  return result;
+}
 
 }  // namespace
 
@@ -85,7 +95,7 @@ bool QvmManager::GetQVMControl() {
 }
 
 bool QvmManager::GetMSManager() {
-  m_pMgr.reset(m_pControl.get()->table->OpenMSManager(m_pControl.get()));
+  m_pMgr.reset(Host(L"OpenMSManager", m_pControl.get()->table->OpenMSManager, m_pControl.get()));
   if (!m_pMgr) {
     LogPlain(L"GetMSManager: Failed to  OpenMSManager()");
     m_statusText = L"Failed to open QVM Manager";
@@ -105,7 +115,8 @@ bool QvmManager::GetQVMService() {
     LogPlain(L"QVM is not communicating because m_pControl == NULL || m_pMgr == NULL");
     return false;
   }
-  m_pService.reset(m_pMgr.get()->table->OpenService(m_pMgr.get(), m_serviceName.c_str(), 0));
+  m_pService.reset(
+      Host(L"OpenService", m_pMgr.get()->table->OpenService, m_pMgr.get(), m_serviceName.c_str(), 0));
   if (m_pService) {
     LogPlain(L"GetQVMService: Successful " + m_serviceName);
     return true;
@@ -122,7 +133,8 @@ bool QvmManager::InstallService(const std::wstring& profile) {
     m_statusText = L"Unable to CreateService ORB";
     return false;
   }
-  m_pService.reset(m_pMgr.get()->table->CreateService(m_pMgr.get(), m_serviceName.c_str(), profile.c_str()));
+  m_pService.reset(Host(L"CreateService", m_pMgr.get()->table->CreateService, m_pMgr.get(), m_serviceName.c_str(),
+                        profile.c_str()));
   if (m_pService) {
     m_statusText = L"Successfully installed QVM service :: " + m_serviceName;
     return true;
@@ -142,7 +154,7 @@ bool QvmManager::StartService() {
     m_statusText = L"Unable to get service handle, unable to start qvm service";
     return false;
   }
-  if (m_pService.get()->table->StartService(m_pService.get(), 0, nullptr)) {
+  if (Host(L"StartService", m_pService.get()->table->StartService, m_pService.get(), 0, nullptr)) {
     m_statusText = L"QVM service :: " + m_serviceName + L" started successfully.";
     return true;
   }
@@ -168,7 +180,7 @@ bool QvmManager::StopService() {
   }
   DWORD state = 0;
   LogPlain(L"StopService: Doing  SERVICE_CONTROL_STOP ");
-  if (!m_pService.get()->table->ControlService(m_pService.get(), kControlStop, &state)) {
+  if (!Host(L"ControlService", m_pService.get()->table->ControlService, m_pService.get(), kControlStop, &state)) {
     const DWORD error = GetLastError();
     LogPlain(L"StopService: Failed ControlService ");
     LogPlain(L"StopService: Failed ControlService error = " + Number(error));
@@ -184,7 +196,7 @@ bool QvmManager::StopService() {
   state = 0;
   for (int query = 0; query < kStopQueries; ++query) {
     LogPlain(QueryLine(query) + L" ");
-    m_pService.get()->table->QueryServiceStatus(m_pService.get(), &state);
+    Host(L"QueryServiceStatus", m_pService.get()->table->QueryServiceStatus, m_pService.get(), &state);
     LogPlain(QueryLine(query) + L", dwCurrentStatus = " + Number(state));
     if (state == kStateStopped) {
       LogPlain(QueryLine(query) + L", dwCurrentStatus = SERVICE_STOPPED");
@@ -210,7 +222,7 @@ bool QvmManager::DeleteService() {
     m_statusText = L"Unable to get service handle, unable to delete qvm service";
     return false;
   }
-  if (m_pService.get()->table->DeleteService(m_pService.get())) {
+  if (Host(L"DeleteService", m_pService.get()->table->DeleteService, m_pService.get())) {
     m_statusText = L"Successfully deleted QVM service :: " + m_serviceName;
     return true;
   }
@@ -230,7 +242,8 @@ bool QvmManager::IsServiceRunning() {
     return false;
   }
   DWORD state = kStateStopped;
-  if (m_pService.get()->table->QueryServiceStatus(m_pService.get(), &state)) return state == kStateRunning;
+  if (Host(L"QueryServiceStatus", m_pService.get()->table->QueryServiceStatus, m_pService.get(), &state))
+    return state == kStateRunning;
   ReportError(L"getting status", GetLastError());
   return false;
 }

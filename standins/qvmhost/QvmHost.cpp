@@ -6,12 +6,15 @@
 // last stop request. Every interface handed out holds the library loaded until
 // it is released, so a loaded library tells of an interface not given back.
 // A test chooses the behaviour there: Fail<Function> is an error
-// code to refuse that function with, StopOnQuery the status query that finds
-// a stop completed (1 when absent, 0 never: the process then keeps running).
+// code to refuse that function with, Crash<Function> a crash in it (Crash.h),
+// StopOnQuery the status query that finds a stop completed (1 when absent, 0
+// never: the process then keeps running).
 #include <windows.h>
 #include <winsvc.h>
 
 #include <string>
+
+#include "../Crash.h"
 
 namespace {
 
@@ -29,6 +32,11 @@ void Put(const std::wstring& key, const wchar_t* name, DWORD value) {
 // The error the test chose for this function, else the host's own; true (with
 // the last error set) when there is one.
 bool Fails(const wchar_t* function, DWORD ownError) {
+  wchar_t crash[8] = {};
+  DWORD size = sizeof(crash);
+  RegGetValueW(HKEY_LOCAL_MACHINE, kHost.c_str(), (L"Crash" + std::wstring(function)).c_str(), RRF_RT_REG_SZ, nullptr,
+               crash, &size);
+  CrashIfAsked(std::string(crash, crash + lstrlenW(crash)).c_str());
   const DWORD chosen = Get(kHost, (L"Fail" + std::wstring(function)).c_str());
   SetLastError(chosen ? chosen : ownError);
   return chosen || ownError;

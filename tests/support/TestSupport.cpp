@@ -148,7 +148,7 @@ MsiTestSession::~MsiTestSession() {
 
 std::vector<std::string> MsiTestSession::Texts() const {
   std::vector<std::string> texts;
-  for (const auto& r : m_records) texts.push_back(Narrow(r.text.substr(r.text.compare(0, 9, L"Info [1].") ? 0 : 9)));
+  for (const auto& r : m_records) texts.push_back(Narrow(r.text.substr(r.text.compare(0, 10, L"Info 1000.") ? 0 : 10)));
   return texts;
 }
 
@@ -157,7 +157,7 @@ int WINAPI MsiTestSession::Handler(LPVOID context, UINT type, MSIHANDLE record) 
   if ((type & 0xFF000000) != INSTALLMESSAGE_INFO || record == 0) return 0;
   wchar_t text[4096] = {};
   DWORD size = 4096;
-  MsiRecordGetStringW(record, 0, text, &size);
+  MsiFormatRecordW(self->m_handle, record, text, &size);
   self->m_records.push_back({text, MsiRecordGetInteger(record, 1)});
   return 1;
 }

@@ -49,15 +49,15 @@ bool RemoveTree(const std::wstring& path);
 class MsiTestSession {
  public:
   struct Record {
-    std::wstring text;  // field 0
+    std::wstring text;  // field 0 formatted with the package, as the log shows it
     int field1;
   };
   MsiTestSession();
   ~MsiTestSession();
   MSIHANDLE handle() const { return m_handle; }
   const std::vector<Record>& records() const { return m_records; }
-  // The records' texts as they were sent: Wine puts "Info [1]." in front of
-  // the template it hands an external handler, Windows does not.
+  // The records' texts as the log shows them: Wine puts "Info [1]." (field 1
+  // is 1000) in front of the template it hands an external handler, Windows does not.
   std::vector<std::string> Texts() const;
 
  private:

@@ -1,0 +1,31 @@
+// Calls into the vendors' libraries (the tray application's support library,
+// the module-service host's client, the components' interface export). A
+// crash inside one of them - an access violation, an exception of another C++
+// runtime - must not take the installer engine down with it: it ends the call,
+// is logged, and the call counts as failed.
+#pragma once
+
+#include <windows.h>
+
+#include <type_traits>
+
+// The last error after a crashed call: ERROR_UNHANDLED_EXCEPTION, which not
+// every SDK names.
+constexpr DWORD kVendorCrashed = 574;
+
+namespace vendorcall {
+// Runs body(context) with the calling thread's vendor faults trapped.
+bool Run(const wchar_t* library, const wchar_t* function, void (*body)(void*), void* context) noexcept;
+}  // namespace vendorcall
+
+// Runs body, which calls `function` of `library` and must own nothing itself
+// (a fault unwinds its frame as the system does, not as C++ does). True when it returned;
+// false after a fault, which has then been logged, with the last error set to
+// kVendorCrashed. The caller gives the call's result its failure
+// value beforehand.
+template <typename Body>
+bool CallVendor(const wchar_t* library, const wchar_t* function, Body&& body) noexcept {
+  using Callable = std::remove_reference_t<Body>;
+  return vendorcall::Run(
+      library, function, [](void* callable) { (*static_cast<Callable*>(callable))(); }, &body);
+}

@@ -1,0 +1,81 @@
+// Vendors' libraries that crash (the stand-ins on request: Crash.h) fail the
+// call they crashed in, with one line naming it, and the test process lives
+// on; installer-log texts reach the log as written, brackets and all.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "components/ComponentLoader.h"
+#include "frame/Log.h"
+#include "housekeeping/PinletPlugin.h"
+#include "process/QvmManager.h"
+#include "support/ComponentSupport.h"
+
+using namespace testsupport;
+
+TEST(VendorFault, ACrashFailsTheVendorCallAndIsLogged) {
+  const std::wstring host = L"Software\\InstallHelperTests\\QvmHost", tray = L"SOFTWARE\\Corvane";
+  const std::wstring component = BuildDir() + L"\\standins\\component\\signed\\ihcomponent.dll";
+  const std::string how[] = {"av", "cxx", "probe"}, code[] = {"0xc0000005", "0xe06d7363", ""};
+  // The call's result: the removal's failed flag (none for the export), the host's status text, the
+  // loader's code and interface.
+  auto call = [&](char which, const char* crash) {
+    UniqueModule module;
+    int failed = 0;
+    void* out = &out;
+    if (which == 'p') return UninstallPinletPlugin(module, failed), std::to_string(failed);
+    if (which == 'P') {  // through the shipped library, unloaded after
+      module.reset(LoadLibraryW((BuildDir() + L"\\InstallHelper.dll").c_str()));
+      reinterpret_cast<void (*)()>(GetProcAddress(module.get(), "?UninstallOrbPinletPlugin@@YAXXZ"))();
+      return std::string();
+    }
+    const DWORD answer = which == 'c' ? NCGetDllInterface(component.c_str(), crash, &out, nullptr) : 0;
+    if (which == 'c') return std::to_string(answer) + (out ? "" : " null");
+    QvmManager qvm(L"vtnorb", L"INSTALLHELPER");
+    return qvm.InstallService(L"profile"), Narrow(qvm.GetStatusText());
+  };
+  const struct {
+    const char* name;
+    char call;
+    std::string result, crashed;  // the call's result; the library and function its line names
+    std::string probed;           // the result when the vendor's fault is handled where it happens
+    const wchar_t* module;        // released after the call
+  } rows[] = {
+      {"tray plug-in preparation", 'p', "1", "PinletInstSupp.dll : PluginUninstallPrep", "0", L"PinletInstSupp.dll"},
+      {"shipped library's plug-in removal", 'P', "", "PinletInstSupp.dll : PluginUninstallPrep", "", L"InstallHelper.dll"},
+      {"host service creation", 'q', "Unable to install QVM Service :: vtnorb, error code :: 574 ",
+       "vtnqvma.dll : CreateService", "Successfully installed QVM service :: vtnorb", L"vtnqvma.dll"},
+      {"component interface", 'c', "574 null", Narrow(component) + " : NotComDllGetInterface", "2147500034 null",
+       L"ihcomponent.dll"},
+  };
+  for (const auto& row : rows) {
+    for (int h = 0; h < 3; ++h) {
+      SCOPED_TRACE(row.name + (" " + how[h]));
+      ComponentKeys keys;
+      ScopedRegistryKey hostKey(HKEY_LOCAL_MACHINE, host), trayKey(HKEY_LOCAL_MACHINE, tray, KEY_WOW64_32KEY);
+      keys.SetProduct(L"InstDir", L"C:\\ih-fault\\");
+      keys.SetPlatformFolder(BuildDir() + L"\\standins\\qvmhost\\signed");
+      RegSetString(HKEY_LOCAL_MACHINE, tray + L"\\KDX\\Shared Components\\Framework", L"Installed Path",
+                   BuildDir() + L"\\standins\\pinlet\\full\\", KEY_WOW64_32KEY);
+      RegSetString(HKEY_LOCAL_MACHINE, host, L"CrashCreateService", Widen(how[h]));
+      ScopedEnvironmentVariable prep(L"IH_PINLET_PREP_RESULT", Widen(how[h]).c_str());
+      LogCapture log;
+      EXPECT_EQ(call(row.call, how[h].c_str()), h < 2 ? row.result : row.probed);
+      const std::string line = row.crashed + " crashed with exception " + code[h] + "; the call counts as failed";
+      const std::vector<std::string> lines = log.Messages();
+      EXPECT_EQ(std::count(lines.begin(), lines.end(), line), h < 2 ? 1 : 0) << log.Raw();
+      EXPECT_EQ(log.Raw().find(" crashed with exception ") != std::string::npos, h < 2) << log.Raw();
+      EXPECT_EQ(GetModuleHandleW(row.module), nullptr);
+      EXPECT_TRUE(IsBadReadPtr(reinterpret_cast<void*>(16), 1));  // a fault outside is left to its own handler
+    }
+  }
+}
+
+TEST(InstallerLog, BracketsReachTheLogAsWritten) {
+  for (const wchar_t* text : {L"C:\\[x]\\y", L"[ProductName]", L"] [1] [", L"{a}[\\[]"}) {
+    SCOPED_TRACE(Narrow(text));
+    MsiTestSession session;
+    MsiLogInfo(session.handle(), text);
+    EXPECT_EQ(session.Texts(), std::vector<std::string>{Narrow(text)});
+  }
+}
