@@ -44,11 +44,11 @@ std::function<void()> RestoreOwnedBy(const wchar_t* owner) {
 }
 }  // namespace
 
-// Each row puts a link to the victim folder ("ln -s"), a second name of its one
-// file ("ln") or a copy of it ("cp") where a step writes, deletes or restores
-// from; the victim must stay as it was. Wine will not open a link as itself, so
-// a link met by a deletion stays. Relative paths are the scratch folder's, the
-// current folder meanwhile.
+// Each row puts a link to the victim folder $V or its empty subfolder ("ln -s"),
+// a second name of its one file ("ln") or a copy of it ("cp") where a step
+// writes, deletes or restores from; the victim must stay as it was. Wine will
+// not open a link as itself, so a link met by a deletion stays. Relative paths
+// are the scratch folder's, the current folder meanwhile.
 TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
   ScratchFolder scratch(L"safety");
   const std::wstring common = scratch / L"common\\", set = scratch / L"set", out = scratch / L"out.txt";
@@ -62,22 +62,22 @@ TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
   const struct {
     const char* name; std::wstring value; std::string link, ln; std::function<void()> step; std::string line;
   } rows[] = {
-      {"a link inside the logs folder", common, "common/Norvale/LYN/Logs/old", "ln -s", DeleteOrbLogsFolder, notRemoved},
-      {"the logs folder is a link", common, "common/Norvale/LYN/Logs", "ln -s", DeleteOrbLogsFolder, notRemoved},
-      {"the uninstall set's folder is a link", common, "set", "ln -s",
+      {"a link inside the logs folder", common, "common/Norvale/LYN/Logs/Archive/old", "ln -s $V/empty", DeleteOrbLogsFolder, notRemoved},
+      {"the logs folder is a link", common, "common/Norvale/LYN/Logs", "ln -s $V", DeleteOrbLogsFolder, notRemoved},
+      {"the uninstall set's folder is a link", common, "set", "ln -s $V",
        [&] { deleteZpkInstallSetFromTmp(LogTesselMessage, set.c_str(), GetUninstallFileSet(L"{0}")); },
        "TESSEL: [ERROR] Failed to delete temporary folder [" + Narrow(set) + "] [1920]"},
-      {"the text log's folder is a link", common, Unix(LogFolder()), "ln -s", log, ""},
-      {"the text log is a second name", common, Unix(LogFile()), "ln", log, ""},
-      {"captured output into a second name", common, "out.txt", "ln",
+      {"the text log's folder is a link", common, Unix(LogFolder()), "ln -s $V", log, ""},
+      {"the text log is a second name", common, Unix(LogFile()), "ln $V/vtnhidin.exe", log, ""},
+      {"captured output into a second name", common, "out.txt", "ln $V/vtnhidin.exe",
        [&] { CreateAndExecuteCmdLineProcessWithOutputToFile(0, child, out, true); },
        "CreateAndExecuteCmdLineProcessWithOutputToFile : Failed to create redirection file its OK? error code = 1920"},
-      {"the older product's policy backed up into a second name", common, Unix(kBackup), "ln", UpgradeFix,
+      {"the older product's policy backed up into a second name", common, Unix(kBackup), "ln $V/vtnhidin.exe", UpgradeFix,
        "Failed to backup policy file, Error Code: 1920"},
-      {"a second name restored", common, Unix(kBackup), "ln", CopyPolicyBackup, notOwn},
-      {"a backup owned by users", common, Unix(kBackup), "cp", RestoreOwnedBy(L"O:BU"), notOwn},
-      {"a backup owned by SYSTEM", common, Unix(kBackup), "cp", RestoreOwnedBy(L"O:SY"), restored},
-      {"a backup owned by the administrators", common, Unix(kBackup), "cp", RestoreOwnedBy(L"O:BA"), restored},
+      {"a second name restored", common, Unix(kBackup), "ln $V/vtnhidin.exe", CopyPolicyBackup, notOwn},
+      {"a backup owned by users", common, Unix(kBackup), "cp $V/vtnhidin.exe", RestoreOwnedBy(L"O:BU"), notOwn},
+      {"a backup owned by SYSTEM", common, Unix(kBackup), "cp $V/vtnhidin.exe", RestoreOwnedBy(L"O:SY"), restored},
+      {"a backup owned by the administrators", common, Unix(kBackup), "cp $V/vtnhidin.exe", RestoreOwnedBy(L"O:BA"), restored},
       {"a relative common folder", L"rel\\", "none", "true", DeleteOrbLogsFolder,
        d + "ERROR - Not able to find the ORB Logs Directory, This is Un-Expected"},
       {"a relative common folder at restore", L"rel\\", "none", "true", CopyPolicyBackup,
@@ -92,15 +92,14 @@ TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
     SCOPED_TRACE(row.name);
     keys.SetProduct(L"CommonAppDataFolder", row.value);
     CreateDirectoryW(LogFolder().c_str(), nullptr);
-    ASSERT_EQ(RunUnix(cd + "rm -rf common set rel && mkdir -p common/Veltan/ORB/Policy common/Norvale/LYN/Logs " + victim +
-                      " && printf victim >" + victim + "/vtnhidin.exe && printf policy >common/Veltan/ORB/Policy/ORBPolicy.opg" +
-                      " && rm -rf " + row.link + " && " + row.ln + " " + victim + (row.ln == "ln -s" ? " " : "/vtnhidin.exe ") +
-                      row.link), 0);
+    ASSERT_EQ(RunUnix(cd + "V=" + victim + " && rm -rf common set rel && mkdir -p $V/empty common/Veltan/ORB/Policy " +
+                      "common/Norvale/LYN/Logs/Archive && printf victim >$V/vtnhidin.exe && printf policy >" +
+                      "common/Veltan/ORB/Policy/ORBPolicy.opg && rm -rf " + row.link + " && " + row.ln + " " + row.link), 0);
     LogCapture capture;
     row.step();
     const Lines lines = capture.Lines();
     RunUnix(cd + "rm -rf " + row.link);
-    EXPECT_EQ(RunUnix("cd " + victim + " && test \"$(ls -A)$(cat vtnhidin.exe)\" = vtnhidin.exevictim"), 0);
+    EXPECT_EQ(RunUnix("cd " + victim + " && test \"$(echo $(ls -A) $(cat vtnhidin.exe))\" = 'empty vtnhidin.exe victim'"), 0);
     EXPECT_TRUE(row.line.empty() || std::count(lines.begin(), lines.end(), row.line)) << ::testing::PrintToString(lines);
   }
 }
