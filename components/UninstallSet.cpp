@@ -7,6 +7,7 @@
 
 #include "components/ComponentLoader.h"
 #include "frame/Owners.h"
+#include "frame/SafeFiles.h"
 
 namespace {
 
@@ -61,7 +62,9 @@ DWORD CreateTemporaryFolder(const wchar_t* tempPath, wchar_t* folder, DWORD fold
     // The last name is taken as it is: CreateDirectoryW tells if it is free.
     if (attempt == kFolderNameAttempts || GetFileAttributesW(folder) == INVALID_FILE_ATTRIBUTES) break;
   }
-  if (!CreateDirectoryW(folder, nullptr)) {
+  // The platform's installer runs from here as SYSTEM: nobody else may put a file (or a library) next to it.
+  PrivateFolderSecurity security;
+  if (!CreateDirectoryW(folder, security.get())) {
     const DWORD error = GetLastError();
     FormatToLogCallback(callback, true, L"Failed to create directory [%s] [%d]", folder, error);
     return error;
@@ -183,6 +186,10 @@ DWORD copyZpkInstallSetToTmp(const wchar_t* productId, wchar_t* destFolder, DWOR
   wchar_t tempPath[kPathChars] = {};
   GetTempPathW(kPathChars, tempPath);
   if (destFolder[0] == L'\0') {
+    if (!IsDrivePath(tempPath)) {
+      FormatToLogCallback(callback, true, L"Temporary path [%s] is not a full drive path", tempPath);
+      return ERROR_BAD_PATHNAME;
+    }
     const DWORD created = CreateTemporaryFolder(tempPath, destFolder, destChars, callback);
     if (created != 0) return created;
   }
@@ -205,6 +212,13 @@ DWORD copyZpkInstallSetToTmp(const wchar_t* productId, wchar_t* destFolder, DWOR
 }
 
 DWORD deleteZpkInstallSetFromTmp(LogCallback callback, const wchar_t* folder, const wchar_t* const* fileSet) {
+  // A link in place of the folder would lead the deletions elsewhere: it goes alone.
+  if (IsLink(folder)) {
+    if (RemoveLinkOnly(folder)) return 0;
+    const DWORD error = GetLastError();
+    FormatToLogCallback(callback, true, L"Failed to delete temporary folder [%s] [%d]", folder, error);
+    return error;
+  }
   DWORD failed = 0;
   for (const wchar_t* const* member = fileSet; *member != nullptr; ++member) {
     wchar_t path[kPathChars];

@@ -9,6 +9,7 @@
 
 #include "frame/Owners.h"
 #include "frame/ProductNames.h"
+#include "frame/SafeFiles.h"
 
 namespace {
 
@@ -42,8 +43,9 @@ std::wstring FormatTextV(const wchar_t* format, va_list args) {
 
 void AppendToFile(const std::wstring& path, const std::string& bytes) {
   // No sharing restriction: another process holding the log open must not keep a line out.
-  UniqueFile file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // A planted link or second name of another file gets nothing.
+  UniqueFile file = OpenSingleNamedFile(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_ALWAYS);
   if (!file) return;
   DWORD written = 0;
   WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
@@ -120,11 +122,17 @@ std::string NarrowForLog(const std::wstring& text) {
 void WriteLine(bool& folderChecked, const std::wstring& message) {
   const std::wstring folder = LogFolderPath();
   const std::wstring file = LogFilePath();
+  if (!IsDrivePath(folder)) return;  // %systemroot% unset: never a folder relative to wherever we run
   if (!folderChecked) {
-    if (!PathFileExistsW(folder.c_str())) CreateDirectoryTree(folder);
+    if (!PathFileExistsW(folder.c_str())) {
+      // Other users may create folders in the Windows folder's Temp: ours is one they cannot change.
+      CreateDirectoryTree(folder.substr(0, folder.rfind(L'\\')));
+      PrivateFolderSecurity security;
+      CreateDirectoryW(folder.c_str(), security.get());
+    }
     folderChecked = true;
   }
-  if (!PathFileExistsW(folder.c_str())) return;
+  if (!PathFileExistsW(folder.c_str()) || IsLink(folder)) return;
 
   SYSTEMTIME now;
   GetLocalTime(&now);

@@ -64,6 +64,11 @@ struct Find {
   static Type Empty() noexcept { return INVALID_HANDLE_VALUE; }
   static void Close(Type h) noexcept { FindClose(h); }
 };
+struct Local {  // what the system hands out with LocalAlloc (security descriptors)
+  using Type = HLOCAL;
+  static Type Empty() noexcept { return nullptr; }
+  static void Close(Type h) noexcept { LocalFree(h); }
+};
 struct Module {
   using Type = HMODULE;
   static Type Empty() noexcept { return nullptr; }
@@ -101,6 +106,7 @@ struct Catalog {
 using UniqueFile = UniqueOwner<owner_traits::File>;
 using UniqueKernelHandle = UniqueOwner<owner_traits::Kernel>;
 using UniqueFind = UniqueOwner<owner_traits::Find>;
+using UniqueLocal = UniqueOwner<owner_traits::Local>;
 using UniqueModule = UniqueOwner<owner_traits::Module>;
 using UniqueRegKey = UniqueOwner<owner_traits::RegKey>;
 using UniqueService = UniqueOwner<owner_traits::Service>;

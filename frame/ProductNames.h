@@ -58,6 +58,9 @@ constexpr wchar_t kBasaltFolderValue[] = L"szInstallDir64";
 
 // Programs of the product.
 constexpr wchar_t kServiceExe[] = L"LynService.exe";
+// The companion programs that store their process ids.
+constexpr wchar_t kBypassExe[] = L"ORBBypass.exe";
+constexpr wchar_t kAboutExe[] = L"ORBAbout.exe";
 
 // Every process the library ends gets this exit code.
 constexpr unsigned int kTerminatedExitCode = 0xDEAD;

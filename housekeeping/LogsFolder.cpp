@@ -11,13 +11,15 @@
 #include "frame/Log.h"
 #include "frame/ProductNames.h"
 #include "frame/RegistryHelper.h"
+#include "frame/SafeFiles.h"
 
 namespace {
 
 void RunDeleteOrbLogsFolder() {
   InstallLog(L"DeleteOrbLogsFolder: Start");
   std::wstring commonFolder;
-  if (ReadRegistryString(names::kCommonAppDataValue, commonFolder, 0) != 0) {
+  // A value that is not a full drive path names no folder of ours.
+  if (ReadRegistryString(names::kCommonAppDataValue, commonFolder, 0) != 0 || !IsDrivePath(commonFolder)) {
     InstallLog(L"DeleteOrbLogsFolder: ERROR - Not able to find the ORB Logs Directory, This is Un-Expected");
     return;
   }
@@ -35,6 +37,16 @@ void RunDeleteOrbLogsFolder() {
 }  // namespace
 
 bool DeletePathWithShell(const std::wstring& path, bool permanent) {
+  // The shell follows links: a link in place of the path goes alone, links
+  // inside go first, and while one stays nothing is deleted.
+  switch (RemoveLinksInTree(path)) {
+    case LinksInTree::TopWasLink:
+      return true;
+    case LinksInTree::LinkStays:
+      return false;
+    case LinksInTree::None:
+      break;
+  }
   // The shell takes a list of paths, each ended by a null, the list by another.
   std::vector<wchar_t> from(path.size() + 2, L'\0');
   path.copy(from.data(), path.size());

@@ -84,6 +84,29 @@ int terminateProcessByPID(MSIHANDLE hInstall, DWORD pid, UINT exitCode) {
   return 0;
 }
 
+namespace {
+
+// A stored id may belong to another program by now: only the program it was
+// stored for is ended. The query handle stays open until then, so that the id
+// cannot pass to yet another process in between. An id that cannot be opened
+// at all is left to terminateProcessByPID to report.
+int terminateStoredProcess(MSIHANDLE hInstall, DWORD pid, const wchar_t* program) {
+  const UniqueKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  if (process) {
+    wchar_t image[MAX_PATH + 1] = {};
+    DWORD length = MAX_PATH;
+    if (!QueryFullProcessImageNameW(process.get(), 0, image, &length)) image[0] = L'\0';
+    const wchar_t* name = wcsrchr(image, L'\\');
+    if (_wcsicmp(name ? name + 1 : image, program) != 0) {
+      LogOutcome(hInstall, L"Not terminating the Process with PID: %lu, it runs \"%s\", not %s", pid, image, program);
+      return 0;
+    }
+  }
+  return terminateProcessByPID(hInstall, pid, names::kTerminatedExitCode);
+}
+
+}  // namespace
+
 void killBypassAndAboutProcesses(MSIHANDLE hInstall) {
   GuardAction(L"killBypassAndAboutProcesses", [hInstall] {
     // The companions store their ids in the native view of the system.
@@ -94,7 +117,7 @@ void killBypassAndAboutProcesses(MSIHANDLE hInstall) {
       InstallLog(L"Failed to get the PID for ORBBypass.exe from registry");
       return;  // the About program is then left alone
     }
-    if (terminateProcessByPID(hInstall, bypassPid, names::kTerminatedExitCode) == 1) {
+    if (terminateStoredProcess(hInstall, bypassPid, names::kBypassExe) == 1) {
       InstallLog(L"Successfully terminated ORBBypass.exe");
     } else {
       InstallLog(L"Failed to terminate ORBBypass.exe");
@@ -105,7 +128,7 @@ void killBypassAndAboutProcesses(MSIHANDLE hInstall) {
       InstallLog(L"Failed to get the PID for ORBAbout.exe from registry");
       return;
     }
-    if (terminateProcessByPID(hInstall, aboutPid, names::kTerminatedExitCode) == 1) {
+    if (terminateStoredProcess(hInstall, aboutPid, names::kAboutExe) == 1) {
       InstallLog(L"Successfully terminated ORBAbout.exe");
     } else {
       InstallLog(L"Failed to terminate ORBAbout.exe");

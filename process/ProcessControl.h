@@ -24,7 +24,8 @@ int killExistingORBProcess();
 int terminateProcessByPID(MSIHANDLE hInstall, DWORD pid, UINT exitCode);
 
 // Ends "ORBBypass.exe" and then "ORBAbout.exe" by the ids they stored under
-// HKLM\Software\Norvale\LYN\General; the values stay in place.
+// HKLM\Software\Norvale\LYN\General, each only while its id still names that
+// program (a process of another name counts as not ended); the values stay.
 void killBypassAndAboutProcesses(MSIHANDLE hInstall);
 
 // Listing processes and terminating one: tests order the list, or make the

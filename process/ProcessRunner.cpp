@@ -7,6 +7,7 @@
 
 #include "frame/Log.h"
 #include "frame/Owners.h"
+#include "frame/SafeFiles.h"
 
 namespace runner_seams {
 Seam<BOOL(WINAPI*)(HANDLE, LPDWORD)> getExitCodeProcess(&::GetExitCodeProcess);
@@ -36,9 +37,9 @@ int CreateAndExecuteCmdLineProcessWithOutputToFile(MSIHANDLE hInstall, const wch
   if (redirectOutput) {
     SECURITY_ATTRIBUTES inheritable = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     // Write-data only and no truncation: the child's text overwrites an old
-    // file from its first byte.
-    output.reset(CreateFileW(outputFile, FILE_WRITE_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // file from its first byte. Never through a link or another file's second name.
+    output = OpenSingleNamedFile(outputFile, FILE_WRITE_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                 OPEN_ALWAYS);
     if (!output) {
       // Not fatal: the program still runs, its output is lost.
       InstallLog(L"CreateAndExecuteCmdLineProcessWithOutputToFile : Failed to create redirection file its OK? error "

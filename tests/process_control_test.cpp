@@ -129,7 +129,7 @@ static int ByStoredIds(MSIHANDLE hInstall) { return killBypassAndAboutProcesses(
 // in whose registry view the ids are stored.
 TEST(ProcessControl, EndsTheServiceByNameAndTheCompanionsByTheirStoredIds) {
   const std::string kEnded0 = kTerminated + "$0", kEnded1 = kTerminated + "$1";
-  const std::vector<std::wstring> kService = {L"s\\LynService.exe"}, kCompanions = {L"bypass.exe", L"about.exe"};
+  const std::vector<std::wstring> kService = {L"s\\LynService.exe"}, kCompanions = {L"ORBBypass.exe", L"ORBAbout.exe"};
   const struct {
     const char* name; int (*call)(MSIHANDLE); std::vector<std::wstring> programs; const char *bypass, *about;
     int result; unsigned ended; std::vector<std::string> lines, records;

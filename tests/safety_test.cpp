@@ -1,0 +1,127 @@
+// What other users can plant where the custom actions write and delete: links
+// (Unix symbolic links, which Wine shows as directory links), second names of
+// another file (hard links), backups of a foreign owner, reused process ids.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <sddl.h>
+
+#include <functional>
+
+#include "components/PlatformCore.h"
+#include "components/UninstallSet.h"
+#include "frame/Exports.h"
+#include "frame/SafeFiles.h"
+#include "process/ProcessControl.h"
+#include "process/ProcessRunner.h"
+#include "support/ComponentSupport.h"
+#include "support/ScopedSeam.h"
+
+using namespace testsupport;
+using Lines = std::vector<std::string>;
+
+namespace {
+const std::wstring kBackup = std::wstring(_wgetenv(L"windir")) + L"\\Temp\\LYNPolicy.opg";
+// Quoted for the shell; the last name need not exist yet.
+std::string Unix(const std::wstring& path) {
+  const size_t cut = path.rfind(L'\\');
+  return "'" + UnixPath(path.substr(0, cut)) + "/" + Narrow(path.substr(cut + 1)) + "'";
+}
+
+// Wine makes every file the test's own: other owners come through the seam.
+const wchar_t* g_owner;  // as SDDL
+DWORD WINAPI OwnedBy(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID* owner, PSID*, PACL*, PACL*,
+                     PSECURITY_DESCRIPTOR* descriptor) {
+  BOOL defaulted = FALSE;
+  ConvertStringSecurityDescriptorToSecurityDescriptorW(g_owner, SDDL_REVISION_1, descriptor, nullptr);
+  return GetSecurityDescriptorOwner(*descriptor, owner, &defaulted) ? ERROR_SUCCESS : ERROR_INVALID_DATA;
+}
+std::function<void()> RestoreOwnedBy(const wchar_t* owner) {
+  return [owner] {
+    g_owner = owner;
+    ScopedSeam seam(file_seams::getSecurityInfo, &OwnedBy);
+    CopyPolicyBackup();
+  };
+}
+}  // namespace
+
+// Each row puts a link to the victim folder $V or its empty subfolder ("ln -s"),
+// a second name of its one file ("ln") or a copy of it ("cp") where a step
+// writes, deletes or restores from; the victim must stay as it was. Wine will
+// not open a link as itself, so a link met by a deletion stays. Relative paths
+// are the scratch folder's, the current folder meanwhile.
+TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
+  ScratchFolder scratch(L"safety");
+  const std::wstring common = scratch / L"common\\", set = scratch / L"set", out = scratch / L"out.txt";
+  const std::string cd = "cd " + Unix(scratch.path) + " && ", victim = Unix(scratch.path) + "/rel/Norvale/LYN/Logs";
+  const std::string d = "DeleteOrbLogsFolder: ", notRemoved = d + "Not able to remove the ORB logs directory";
+  const std::string notOwn = "Did not restore " + Narrow(kBackup) +
+                             ": a link, a file with another name or not owned by the system or administrators";
+  const std::string restored = "Restored policy file in path-> " + Narrow(common) + "Norvale\\LYN\\Policy\\LYNPolicy.opg  ";
+  const std::wstring child = L"\"" + StandInPath(L"child.exe") + L"\" --out planted";
+  const auto log = [] { InstallLog(L"%s", L"planted"); };
+  const struct {
+    const char* name; std::wstring value; std::string link, ln; std::function<void()> step; std::string line;
+  } rows[] = {
+      {"a link inside the logs folder", common, "common/Norvale/LYN/Logs/Archive/old", "ln -s $V/empty", DeleteOrbLogsFolder, notRemoved},
+      {"the logs folder is a link", common, "common/Norvale/LYN/Logs", "ln -s $V", DeleteOrbLogsFolder, notRemoved},
+      {"the uninstall set's folder is a link", common, "set", "ln -s $V",
+       [&] { deleteZpkInstallSetFromTmp(LogTesselMessage, set.c_str(), GetUninstallFileSet(L"{0}")); },
+       "TESSEL: [ERROR] Failed to delete temporary folder [" + Narrow(set) + "] [1920]"},
+      {"the text log's folder is a link", common, Unix(LogFolder()), "ln -s $V", log, ""},
+      {"the text log is a second name", common, Unix(LogFile()), "ln $V/vtnhidin.exe", log, ""},
+      {"captured output into a second name", common, "out.txt", "ln $V/vtnhidin.exe",
+       [&] { CreateAndExecuteCmdLineProcessWithOutputToFile(0, child, out, true); },
+       "CreateAndExecuteCmdLineProcessWithOutputToFile : Failed to create redirection file its OK? error code = 1920"},
+      {"the older product's policy backed up into a second name", common, Unix(kBackup), "ln $V/vtnhidin.exe", UpgradeFix,
+       "Failed to backup policy file, Error Code: 1920"},
+      {"a longer backup overwritten", common, Unix(kBackup), "printf longer-than-the-policy >",
+       [] { UpgradeFix(), InstallLog(L"backup: %s", Widen(ReadFileBytes(kBackup)).c_str()); }, "backup: policy"},
+      {"a second name restored", common, Unix(kBackup), "ln $V/vtnhidin.exe", CopyPolicyBackup, notOwn},
+      {"a backup owned by users", common, Unix(kBackup), "cp $V/vtnhidin.exe", RestoreOwnedBy(L"O:BU"), notOwn},
+      {"a backup owned by SYSTEM", common, Unix(kBackup), "cp $V/vtnhidin.exe", RestoreOwnedBy(L"O:SY"), restored},
+      {"a backup owned by the administrators", common, Unix(kBackup), "cp $V/vtnhidin.exe", RestoreOwnedBy(L"O:BA"), restored},
+      {"a common folder relative to the drive's current folder", L"C:rel\\", "none", "true", DeleteOrbLogsFolder,
+       d + "ERROR - Not able to find the ORB Logs Directory, This is Un-Expected"},
+      {"a relative common folder at restore", L"rel\\", "none", "true", CopyPolicyBackup,
+       "Policy file left alone: CommonAppDataFolder is not a full path: rel\\"},
+  };
+  ComponentKeys keys;
+  wchar_t cwd[MAX_PATH] = {};
+  GetCurrentDirectoryW(MAX_PATH, cwd);
+  const ScopeExit back([&cwd] { SetCurrentDirectoryW(cwd); });
+  SetCurrentDirectoryW(scratch.path.c_str());
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    keys.SetProduct(L"CommonAppDataFolder", row.value);
+    CreateDirectoryW(LogFolder().c_str(), nullptr);
+    ASSERT_EQ(RunUnix(cd + "V=" + victim + " && rm -rf common set rel && mkdir -p $V/empty common/Veltan/ORB/Policy " +
+                      "common/Norvale/LYN/Logs/Archive && printf victim >$V/vtnhidin.exe && printf policy >" +
+                      "common/Veltan/ORB/Policy/ORBPolicy.opg && rm -rf " + row.link + " && " + row.ln + " " + row.link), 0);
+    LogCapture capture;
+    row.step();
+    const Lines lines = capture.Lines();
+    RunUnix(cd + "rm -rf " + row.link);
+    EXPECT_EQ(RunUnix("cd " + victim + " && test \"$(echo $(ls -A) $(cat vtnhidin.exe))\" = 'empty vtnhidin.exe victim'"), 0);
+    EXPECT_TRUE(row.line.empty() || std::count(lines.begin(), lines.end(), row.line)) << ::testing::PrintToString(lines);
+  }
+}
+
+// The bypass id now names another program; the About program runs under a
+// name that differs only in letter case.
+TEST(StoredProcessIds, EndOnlyTheProgramTheyWereStoredFor) {
+  ScratchFolder scratch(L"ids");
+  ASSERT_TRUE(CopyFileW(StandInPath(L"child.exe").c_str(), (scratch / L"orbabout.EXE").c_str(), FALSE));
+  StartedProcess other(StandInPath(L"child.exe"), L"--sleep 120000"), about(scratch / L"orbabout.EXE", L"--sleep 120000");
+  ComponentKeys keys;
+  for (const auto& [name, pid] : {std::pair(L"LYNBypassExePid", other.pid()), std::pair(L"ORBAboutExePid", about.pid())})
+    ASSERT_TRUE(RegSetDword(HKEY_LOCAL_MACHINE, L"Software\\Norvale\\LYN\\General", name, pid, KEY_WOW64_64KEY));
+  BothLogs logs;
+  killBypassAndAboutProcesses(logs.handle());
+  EXPECT_EQ(other.WaitForExitCode(200), STILL_ACTIVE);
+  EXPECT_EQ(about.WaitForExitCode(), 0xDEADu);
+  const std::string refused = "Not terminating the Process with PID: " + std::to_string(other.pid()) +
+                              ", it runs \"...\\child.exe\", not ORBBypass.exe";
+  EXPECT_TRUE(Matches(logs.Text(), refused + "|Failed to terminate ORBBypass.exe|...|Successfully terminated ORBAbout.exe"))
+      << logs.Text();
+  EXPECT_TRUE(Matches(logs.Records(), refused + "|Terminated Successfully the Process with PID: ...")) << logs.Records();
+}
