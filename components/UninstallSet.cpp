@@ -63,7 +63,7 @@ DWORD CreateTemporaryFolder(const wchar_t* tempPath, wchar_t* folder, DWORD fold
     if (attempt == kFolderNameAttempts || GetFileAttributesW(folder) == INVALID_FILE_ATTRIBUTES) break;
   }
   // The platform's installer runs from here as SYSTEM: nobody else may put a file (or a library) next to it.
-  PrivateFolderSecurity security;
+  PrivateFolderSecurity security(PrivateFolderSecurity::Users::Read);
   if (!CreateDirectoryW(folder, security.get())) {
     const DWORD error = GetLastError();
     FormatToLogCallback(callback, true, L"Failed to create directory [%s] [%d]", folder, error);

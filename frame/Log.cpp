@@ -127,7 +127,7 @@ void WriteLine(bool& folderChecked, const std::wstring& message) {
     if (!PathFileExistsW(folder.c_str())) {
       // Other users may create folders in the Windows folder's Temp: ours is one they cannot change.
       CreateDirectoryTree(folder.substr(0, folder.rfind(L'\\')));
-      PrivateFolderSecurity security;
+      PrivateFolderSecurity security(PrivateFolderSecurity::Users::ReadAndAdd);
       CreateDirectoryW(folder.c_str(), security.get());
     }
     folderChecked = true;

@@ -126,9 +126,12 @@ bool IsOwnFile(const std::wstring& path) {
   return own;
 }
 
-PrivateFolderSecurity::PrivateFolderSecurity() : m_attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE} {
-  // Full control for SYSTEM and the administrators, reading for users; nothing inherited from the parent.
-  ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)",
-                                                       SDDL_REVISION_1, m_descriptor.put(), nullptr);
+PrivateFolderSecurity::PrivateFolderSecurity(Users users) : m_attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE} {
+  // Full control for SYSTEM and the administrators; for users reading (0x1200a9), or reading, writing and
+  // adding without deleting or changing the access list (0x1201bf); nothing inherited from the parent.
+  ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      users == Users::Read ? L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
+                           : L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1201bf;;;BU)",
+      SDDL_REVISION_1, m_descriptor.put(), nullptr);
   m_attributes.lpSecurityDescriptor = m_descriptor.get();
 }

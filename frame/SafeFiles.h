@@ -43,11 +43,15 @@ BOOL CopyToSingleNamedFile(const std::wstring& source, const std::wstring& targe
 // error: that of the open (2 or 3 for a missing file) or kRefusedFileError.
 bool IsOwnFile(const std::wstring& path);
 
-// For folders that only SYSTEM and the administrators may change (users may
-// read): the log folder and the platform's temporary uninstall set.
+// For folders whose access list only SYSTEM and the administrators may change.
+// The platform's temporary uninstall set: users may read it, never write in
+// it (SYSTEM runs what is there). The log folder: users may also add and
+// append, since immediate actions run as the installing user; a link or a
+// second name planted there is never written through (OpenSingleNamedFile).
 class PrivateFolderSecurity {
  public:
-  PrivateFolderSecurity();
+  enum class Users { Read, ReadAndAdd };
+  explicit PrivateFolderSecurity(Users users);
   SECURITY_ATTRIBUTES* get() { return &m_attributes; }
 
  private:
