@@ -139,13 +139,9 @@ TEST(CaseSensitivityCheck, VersionAndFirstCaseSensitiveOrFailingDirectoryDecide)
     const std::wstring interpreter = BuildDir() + (row.ver == "-" ? L"\\none.exe" : L"\\standins\\fakeshell.exe");
     ScopedEnvironmentVariable shell(L"COMSPEC", interpreter.c_str());
     ScopedEnvironmentVariable output(L"IH_FAKESHELL_OUTPUT", verFile.c_str()), status(L"IH_FAKESHELL_EXIT", L"3");
-    HandleProbe handles;
-    LogCapture log;
-    EXPECT_EQ(CheckCaseSentivity(0), row.result);
-    EXPECT_TRUE(handles.Unchanged());
-    const auto lines = log.Messages();
-    EXPECT_NE(std::search(lines.begin(), lines.end(), row.lines.begin(), row.lines.end()), lines.end())
-        << testing::PrintToString(lines);
+    BothLogs logs;
+    EXPECT_EQ(logs.Run([] { return CheckCaseSentivity(0); }), row.result);
+    EXPECT_TRUE(Follow(logs.Lines(true), row.lines));
     EXPECT_EQ(g_opens, row.opens);
   }
 }

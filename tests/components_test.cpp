@@ -76,13 +76,9 @@ TEST(Catalogs, InstallRegistersBothNamesAndUninstallRemovesWhatTheInstalledVersi
   const std::string removed = "Successfully uninstalled LYN catalog file|Successfully uninstalled catFileNameForIntelSha256.cat catalog file",
                     notAble = "Not able to find Major and Minor versions|...";
   const struct {
-    const char *name;
-    const wchar_t* version;  // null: no "Version" value; L"install": install mode
-    const char *before, *after;
-    int result;
-    std::string text = "...", records = "...";
-    const wchar_t* refused = nullptr;
-    int (*is64Bit)() = [] { return 1; };
+    const char *name; const wchar_t* version;  // null: no "Version" value; L"install": install mode
+    const char *before, *after; int result; std::string text = "...", records = "...";
+    const wchar_t* refused = nullptr; int (*is64Bit)() = [] { return 1; };
   } rows[] = {
       {"installed", L"install", "0000", "PP00", 1, "Successfully installed LYN catalog file||Successfully installed lyn_IntelSha256.cat catalog file",
        "Successfully installed lyn catalog file\n|Successfully installed lyn_IntelSha256.cat catalog file\n"},
@@ -113,26 +109,21 @@ TEST(Catalogs, InstallRegistersBothNamesAndUninstallRemovesWhatTheInstalledVersi
     ScopedSeam<int (*)()> platform(platform_seams::is64BitWindows, row.is64Bit);
     g_refused = row.refused;
     BothLogs logs;
-    HandleProbe probe;
-    EXPECT_EQ(Do_Catalog_Action(logs.handle(), install ? 1 : 0), row.result);
-    EXPECT_TRUE(probe.Unchanged());
+    EXPECT_EQ(logs.Run([&] { return Do_Catalog_Action(logs.handle(), install); }), row.result);
     EXPECT_EQ(Database(), row.after);
-    EXPECT_TRUE(Matches(logs.Text(), row.text)) << logs.Text();
-    EXPECT_TRUE(Matches(logs.Records(), row.records)) << logs.Records();
+    EXPECT_TRUE(Matches(logs.Text(), row.text));
+    EXPECT_TRUE(Matches(logs.Records(), row.records));
   }
   Database("0000");
 }
 
 TEST(ComponentLoader, FindsVerifiesLoadsAndReleasesTheComponentInTheOrderOfItsFolders) {
+  // folders: per folder (platform, current directory, executable's) s signed, u unsigned, t tampered after
+  // signing, n signed without the export, . none; for the platform also x (no platform key) or L (too long for the
+  // name). from: P, C or E the copy loaded, N pointer nulled, . untouched. library: else a path.
   const struct {
-    const char* name;
-    // Per folder (platform, current directory, executable's): s signed, u unsigned, t tampered after signing,
-    // n signed without the export, . none; for the platform also x (no platform key) or L (too long for the name).
-    const char* folders;
-    DWORD result;
-    char from;                                    // P, C or E: the copy loaded; N: pointer nulled; .: untouched
-    const wchar_t* library = L"ihcomponent.dll";  // else a path
-    DWORD answer = 0;
+    const char *name, *folders; DWORD result; char from;
+    const wchar_t* library = L"ihcomponent.dll"; DWORD answer = 0;
   } rows[] = {
       {"platform folder first", "sss", 0, 'P'},
       {"with the key the current directory is skipped", ".ss", 0, 'E'},
@@ -171,9 +162,8 @@ TEST(ComponentLoader, FindsVerifiesLoadsAndReleasesTheComponentInTheOrderOfItsFo
     }
     g_answer = row.answer;
     handedOut = &g_answer;
-    HandleProbe probe;
-    EXPECT_EQ(NCGetDllInterface(row.library, "ModulePath", &handedOut, nullptr), row.result);
-    EXPECT_TRUE(probe.Unchanged());
+    BothLogs logs;
+    EXPECT_EQ(logs.Run([&] { return NCGetDllInterface(row.library, "ModulePath", &handedOut, nullptr); }), row.result);
     EXPECT_EQ(GetModuleHandleW(L"ihcomponent.dll"), nullptr);  // released again
     const char* from = strchr("PCE", row.from);
     const std::wstring got = !handedOut ? L"N" : handedOut == &g_answer ? L"." : static_cast<wchar_t*>(handedOut);
@@ -199,16 +189,11 @@ TEST(PlatformCore, InstallsAfterTheCertificatesAndRemovesFromAFreshTemporaryCopy
                     removal = "\"" + T + "\\vtnhidin.exe\" -u -g " + id + " -l \"" + logDir + "uninst_4.9.0.log\" -etl \"" + logDir + "uninst_4.9.0.etl\"",
                     copied = "|TESSEL: [INFO] Copied file [" + P + "\\",
                     notCopied = "|TESSEL: [ERROR] Unable to find a suitable set of uninstall files|...Failed to copy ZPK uninstall file set to temporary folder ";
+  // state: t trvinfo.exe present; i "InstDir" set; platform key with p the uninstall set, r its ".pre" form,
+  // m a member missing in both forms, L a folder too long for the set. exitRule: see standins/vendortool.cpp.
   const struct {
-    const char* name;
-    int isInstall;
-    // t: trvinfo.exe present; i: "InstDir" set; platform key with p: the uninstall set, r: its ".pre" form,
-    // m: a member missing in both forms, L: a folder too long for the set
-    const char* state;
-    int result;
-    std::string calls, text = "...", records = "...";
-    const wchar_t* exitRule = nullptr;  // for the vendor programs, see standins/vendortool.cpp
-    bool bits32 = false;
+    const char* name; int isInstall; const char* state; int result; std::string calls, text = "...", records = "...";
+    const wchar_t* exitRule = nullptr; bool bits32 = false;
   } rows[] = {
       {"installed", 1, "ti", 1, certs + installed, "InstallTessel: Start , isInstall= 1| |InstallVeltanCerts: Start||IsTrvInfoPresent(): trvinfo.exe FOUND at " + trvinfo +
            "|...process command line is: " + trvinfo + searchPath + "|...process command line is: " + trvinfo + " /LoadCerts |...|InstallVeltanCerts: End|InstallTessel: " + installer + "|...|InstallTessel: End"},
@@ -240,12 +225,10 @@ TEST(PlatformCore, InstallsAfterTheCertificatesAndRemovesFromAFreshTemporaryCopy
     ScopedEnvironmentVariable exitRule(L"IH_VENDOR_EXIT", row.exitRule);
     ScopedSeam<int (*)()> bits(platform_seams::is64BitWindows, row.bits32 ? +[] { return 0; } : +[] { return 1; });
     BothLogs logs;
-    HandleProbe probe;
-    EXPECT_EQ(InstallTessel(logs.handle(), row.isInstall), row.result);
-    EXPECT_TRUE(probe.Unchanged());
-    EXPECT_TRUE(Matches(ReadFileBytes(calls), row.calls)) << ReadFileBytes(calls);
-    EXPECT_TRUE(Matches(logs.Text(), row.text)) << logs.Text();
-    EXPECT_TRUE(Matches(logs.Records(), row.records)) << logs.Records();
+    EXPECT_EQ(logs.Run([&] { return InstallTessel(logs.handle(), row.isInstall); }), row.result);
+    EXPECT_TRUE(Matches(ReadFileBytes(calls), row.calls));
+    EXPECT_TRUE(Matches(logs.Text(), row.text));
+    EXPECT_TRUE(Matches(logs.Records(), row.records));
     EXPECT_EQ(TemporaryFolderLeft(), L"");
     DeleteFileW(calls.c_str());
   }

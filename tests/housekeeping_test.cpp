@@ -43,13 +43,22 @@ void Put(const std::wstring& path, const std::string& content) {
   ASSERT_TRUE(WriteFileBytes(path, content)) << Narrow(path);
 }
 
-// Runs an action and returns what it wrote to the text log; it must close every handle it opened.
-Lines RunLogged(void (*action)()) {
-  LogCapture log;
-  HandleProbe handles;
-  action();
-  EXPECT_TRUE(handles.Unchanged());
-  return log.Lines();
+// Wine's shell sends an undoable delete to the trash in the Unix home, where each entry's ".trashinfo" file
+// names the place the item came from. Our entries are removed again, and so is the trash once it is empty.
+bool InTrash() {
+  const wchar_t* data = _wgetenv(L"XDG_DATA_HOME");
+  const std::wstring trash = (data ? L"Z:" + std::wstring(data) : std::wstring(_wgetenv(L"WINEHOMEDIR")).substr(4) + L"\\.local\\share") + L"\\Trash\\";
+  bool found = false;
+  WIN32_FIND_DATAW entry;
+  const UniqueFind find(FindFirstFileW((trash + L"info\\*.trashinfo").c_str(), &entry));
+  for (bool more = static_cast<bool>(find); more; more = FindNextFileW(find.get(), &entry)) {
+    const std::wstring info = trash + L"info\\" + entry.cFileName, name = entry.cFileName;
+    if (ReadFileBytes(info).find("IHHousekeeping") == std::string::npos) continue;
+    found = true;
+    RemoveTree(trash + L"files\\" + name.substr(0, name.size() - 10)), DeleteFileW(info.c_str());
+  }
+  for (const wchar_t* folder : {L"files", L"info", L""}) RemoveDirectoryW((trash + folder).c_str());
+  return found;
 }
 
 // The four files an upgrade can meet, newest policy first: the policy, the
@@ -106,7 +115,7 @@ TEST(PolicyBackup, SavedByTheUpgradeFixAndPutBackByTheRestore) {
     ASSERT_TRUE(RegSetString(kLm, kGeneralKey, L"CommonAppDataFolder", kCommon, row.valueView));
     for (REGSAM view : {k64, k32}) ASSERT_TRUE(RegSetString(kLm, kPluginKey, L"Path", L"x", view));
     PutFiles(row.before);
-    EXPECT_EQ(RunLogged(row.action), row.lines);
+    EXPECT_EQ(BothLogs::LinesOf(row.action), row.lines);
     EXPECT_EQ(ReadFiles(), row.after);
     for (REGSAM view : {k64, k32}) EXPECT_EQ(RegKeyExists(kLm, kPluginKey, view), (row.keysAfter & view) != 0);
   }
@@ -133,7 +142,7 @@ TEST(PolicyNothingLost, InAnyCombinationOfPolicyAndBackups) {
 // The stand-in support libraries (standins/pinlet) write their calls, load
 // and unload into the text log, among the action's lines.
 TEST(TrayPlugin, UnregistersThroughTheTrayApplicationsLibraryAndReleasesIt) {
-  ScopedEnvironmentVariable record(L"IH_PINLET_RECORD", LogFile().c_str());
+  ScopedEnvironmentVariable record(L"IH_PINLET_RECORD", logdetail::LogFilePath().c_str());
   auto standIn = [](const wchar_t* variant) { return BuildDir() + L"\\standins\\pinlet\\" + variant + L"\\"; };
   auto said = [](const std::string& text) { return "UninstallPinletPlugin :  " + text; };
   auto last = [](const Lines& lines, size_t n) { return Lines(lines.end() - std::min(n, lines.size()), lines.end()); };
@@ -144,7 +153,7 @@ TEST(TrayPlugin, UnregistersThroughTheTrayApplicationsLibraryAndReleasesIt) {
   const std::string notIn = "UninstallPinletPlugin : Unable to get Pinlet installation directory From ";
   const std::string tryNormal = notIn + "WOW6432Node Try From Normal Node.";
   Lines full = {"UninstallOrbPinletPlugin started", "UninstallPinletPlugin : Calling DeleteOrbWRDPolicy()"};
-  for (const auto& line : RunLogged([] { DeleteOrbWRDPolicy(); })) full.push_back(line);
+  for (const auto& line : BothLogs::LinesOf([] { DeleteOrbWRDPolicy(); })) full.push_back(line);
   full.insert(full.end(),
               {"UninstallPinletPlugin : Completed DeleteOrbWRDPolicy()", said(library), "PinletInstSupp: loaded",
                said("Successfully loaded " + library),
@@ -191,17 +200,12 @@ TEST(TrayPlugin, UnregistersThroughTheTrayApplicationsLibraryAndReleasesIt) {
     ASSERT_TRUE(RegSetString(kLm, kGeneralKey, L"InstDir", kCommon, row.productView));
     if (row.tray32) RegSetString(kLm, kTrayKey, L"Installed Path", standIn(row.tray32), k32);
     if (row.tray64) RegSetString(kLm, kTrayKey, L"Installed Path", standIn(row.tray64), k64);
-    EXPECT_EQ(last(RunLogged(UninstallOrbPinletPlugin), row.last.size()), row.last);
+    EXPECT_EQ(last(BothLogs::LinesOf(UninstallOrbPinletPlugin), row.last.size()), row.last);
   }
 }
 
-// Wine's shell sends an undoable delete to the desktop's trash, where the
-// entry keeps the item's name (a folder's entry holds its content): a file
-// named IHTrashProbe shows there if it went that way.
 TEST(LogsFolder, RemovesTheFolderWithItsContentForGood) {
-  const std::wstring log = kCommon + L"Norvale\\LYN\\Logs\\Archive\\IHTrashProbe.log";
-  const std::string trash = "\"${XDG_DATA_HOME:-$HOME/.local/share}/Trash\"", named = " -name 'IHTrashProbe*'";
-  auto inTrash = [&] { return RunUnix("find " + trash + named + " 2>/dev/null | grep -q .") == 0; };
+  const std::wstring log = kCommon + L"Norvale\\LYN\\Logs\\Archive\\probe.log";
   const std::string d = "DeleteOrbLogsFolder: ", start = d + "Start", end = d + "End";
   const struct {
     const char* name;
@@ -221,8 +225,7 @@ TEST(LogsFolder, RemovesTheFolderWithItsContentForGood) {
   // shell's first-use handles, of both kinds of delete, are made before the rows count.
   Put(log, "log");
   EXPECT_TRUE(DeletePathWithShell(log, false));
-  EXPECT_TRUE(inTrash());
-  RunUnix("{ find " + trash + named + " -exec rm -rf {} +; rmdir " + trash + "/* " + trash + "; } 2>/dev/null");
+  EXPECT_TRUE(InTrash());
   RemoveTree(kRoot);
   // The value is read in the default view, whatever the platform.
   ScopedSeam seam(platform_seams::is64BitWindows, On32);
@@ -234,9 +237,9 @@ TEST(LogsFolder, RemovesTheFolderWithItsContentForGood) {
     if (row.logs) Put(log, "log");
     UniqueFile held(row.held ? CreateFileW(log.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
                              : INVALID_HANDLE_VALUE);
-    EXPECT_EQ(RunLogged(DeleteOrbLogsFolder), row.lines);
+    EXPECT_EQ(BothLogs::LinesOf(DeleteOrbLogsFolder), row.lines);
     EXPECT_EQ(PathExists(log), row.logLeft);
     EXPECT_EQ(ReadFileBytes(kFiles[0]), "policy");
-    EXPECT_FALSE(inTrash());
+    EXPECT_FALSE(InTrash());
   }
 }

@@ -76,10 +76,8 @@ TEST(JunctionCheck, FirstFailingPathEndsTheCheck) {
         expected.push_back(J + "ERROR_PATH_NOT_FOUND : " + (path == PF || path == PD ? "2" : "3"));
     }
     if (row.result == 0) expected.insert(expected.end(), {"CheckJunction : End", ""});
-    HandleProbe handles;
-    LogCapture log;
-    EXPECT_EQ(CheckJunction(12345), row.result);  // the installer handle plays no part
-    EXPECT_TRUE(handles.Unchanged());
-    EXPECT_EQ(log.Lines(), expected);
+    BothLogs logs;
+    EXPECT_EQ(logs.Run([] { return CheckJunction(12345); }), row.result);  // the installer handle plays no part
+    EXPECT_EQ(logs.Lines(), expected);
   }
 }

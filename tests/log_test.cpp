@@ -53,16 +53,16 @@ TEST(TextLog, EachFormFormatsItsArgumentsIntoOneCrLfLine) {
 }
 
 TEST(TextLog, EachFormCreatesTheFolderOnceAndAnotherWriterDoesNotKeepALineOut) {
-  ASSERT_TRUE(RemoveTree(LogFolder()));
+  ASSERT_TRUE(RemoveTree(logdetail::LogFolderPath()));
   InstallLog(L"first of form %lu %lu %lu", 1ul, 2ul, 3ul);  // a form no other test uses
-  ASSERT_TRUE(PathExists(LogFile()));
-  ASSERT_TRUE(RemoveTree(LogFolder()));
+  ASSERT_TRUE(PathExists(logdetail::LogFilePath()));
+  ASSERT_TRUE(RemoveTree(logdetail::LogFolderPath()));
   InstallLog(L"second of form %lu %lu %lu", 4ul, 5ul, 6ul);  // checked once: dropped silently
-  EXPECT_FALSE(PathExists(LogFolder()));
+  EXPECT_FALSE(PathExists(logdetail::LogFolderPath()));
   InstallLog(L"%u %u %u", 1u, 2u, 3u);  // another form tries again
-  EXPECT_TRUE(PathExists(LogFile()));
+  EXPECT_TRUE(PathExists(logdetail::LogFilePath()));
 
-  HANDLE other = CreateFileW(LogFile().c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+  HANDLE other = CreateFileW(logdetail::LogFilePath().c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                              nullptr, OPEN_EXISTING, 0, nullptr);
   LogCapture log;
   InstallLog(L"while held");

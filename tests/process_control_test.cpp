@@ -17,25 +17,6 @@
 
 using namespace testsupport;
 
-// The text-log lines and installer-log texts of one call made with a real
-// installer handle, after checking its result and that it closed every handle
-// it opened.
-template <typename Call>
-static std::pair<std::vector<std::string>, std::vector<std::string>> RunCall(int result, Call call) {
-  MsiTestSession session;
-  LogCapture log;
-  HandleProbe probe;
-  EXPECT_EQ(call(session.handle()), result);
-  EXPECT_TRUE(probe.Unchanged());
-  return {log.Lines(), session.Texts()};
-}
-
-// Checks that the wanted lines come one after the other in the log.
-static void ExpectFollowing(const std::vector<std::string>& lines, const std::vector<std::string>& wanted) {
-  EXPECT_NE(std::search(lines.begin(), lines.end(), wanted.begin(), wanted.end()), lines.end())
-      << ::testing::PrintToString(lines);
-}
-
 using Values = std::vector<std::pair<std::string, std::string>>;
 // The placeholders ("$PID") replaced by their values.
 static std::vector<std::string> Expand(std::vector<std::string> lines, const Values& values) {
@@ -87,15 +68,15 @@ TEST(ProcessRunner, RunsTheChildHiddenAndReportsHowItEnded) {
     const std::wstring output = folder + L"\\" + (row.output ? row.output : L"out.txt");
     const std::wstring command = row.arguments.empty() ? folder + L"\\none.exe" : child + row.arguments;
     ScopedSeam exitCode(runner_seams::getExitCodeProcess, row.exitCode);
-    const auto [lines, records] = RunCall(row.result, [&](MSIHANDLE hInstall) {
-      return CreateAndExecuteCmdLineProcessWithOutputToFile(hInstall, command, output, row.output != nullptr);
-    });
+    BothLogs logs;
+    const auto run = [&] { return CreateAndExecuteCmdLineProcessWithOutputToFile(logs.handle(), command, output, row.output != nullptr); };
+    EXPECT_EQ(logs.Run(run), row.result);
     const std::string out = ReadFileBytes(folder + L"\\out.txt");
     unsigned long pid = 0, tid = 0;
     sscanf(out.c_str(), "pid=%lu tid=%lu", &pid, &tid);
     const Values values = {{"$CMD", Narrow(command)}, {"$PID", std::to_string(pid)}, {"$TID", std::to_string(tid)}};
-    ExpectFollowing(lines, Expand(row.lines, values));
-    if (!row.records.empty()) { EXPECT_EQ(records, Expand(row.records, values)); }
+    EXPECT_TRUE(Follow(logs.Lines(), Expand(row.lines, values)));
+    if (!row.records.empty()) { EXPECT_EQ(logs.RecordTexts(), Expand(row.records, values)); }
     if (row.after) { EXPECT_EQ(out, row.after); }
   }
 }
@@ -181,9 +162,10 @@ TEST(ProcessControl, EndsTheServiceByNameAndTheCompanionsByTheirStoredIds) {
     }
     for (const auto& [name, id] : {std::pair(L"LYNBypassExePid", row.bypass), std::pair(L"ORBAboutExePid", row.about)})
       ASSERT_TRUE(!id || RegSetDword(HKEY_LOCAL_MACHINE, kGeneralKey, name, std::stoul(Expand({id}, known)[0]), view));
-    const auto [lines, records] = RunCall(row.result, row.call);
+    BothLogs logs;
+    EXPECT_EQ(logs.Run([&] { return row.call(logs.handle()); }), row.result);
     for (size_t i = 0; i < programs.size(); ++i) EXPECT_EQ(programs[i].WaitForExitCode(row.ended >> i & 1 ? 10000 : 100), row.ended >> i & 1 ? 0xDEADu : STILL_ACTIVE) << i;
-    ExpectFollowing(lines, Expand(row.lines, known));
-    EXPECT_EQ(records, Expand(row.records, known));
+    EXPECT_TRUE(Follow(logs.Lines(), Expand(row.lines, known)));
+    EXPECT_EQ(logs.RecordTexts(), Expand(row.records, known));
   }
 }

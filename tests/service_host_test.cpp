@@ -91,15 +91,8 @@ TEST(QvmHost, OperationsAndActionsAnswerSayAndLogWhatTheHostDid) {
   // interaction log + "#" + the text log; process: the host's service Runs,
   // was ended by the host (0) or Killed with 0xDEAD; sleeps: 2000 ms each.
   const struct {
-    const char *name, *setup;
-    std::vector<std::pair<const wchar_t*, DWORD>> knobs;
-    DWORD state;
-    char action;
-    int result;
-    std::string said, logged;
-    DWORD stateAfter;
-    char process;
-    size_t sleeps;
+    const char *name, *setup; std::vector<std::pair<const wchar_t*, DWORD>> knobs; DWORD state; char action;
+    int result; std::string said, logged; DWORD stateAfter; char process; size_t sleeps;
   } rows[] = {
       {"install", "s", {}, 0, 'I', 1, "Successfully installed QVM service :: vtnorb", kOpen + "@In Destructor Stopped QVM Module|#", 1, '-', 0},
       {"install: exists", "s", {}, 1, 'I', 1, "Qvm service already installed.", "", 1, '-', 0},
@@ -151,9 +144,7 @@ TEST(QvmHost, OperationsAndActionsAnswerSayAndLogWhatTheHostDid) {
     HMODULE dll = row.action == 'V' ? LoadLibraryW((BuildDir() + L"\\InstallHelper.dll").c_str()) : nullptr;
     const DWORD began = GetTickCount();
     std::wstring status;
-    HandleProbe probe;
-    EXPECT_EQ(RunAction(row.action, logs.handle(), dll, status), row.result);
-    EXPECT_TRUE(probe.Unchanged());
+    EXPECT_EQ(logs.Run([&] { return RunAction(row.action, logs.handle(), dll, status); }), row.result);
     if (dll) FreeLibrary(dll);
     EXPECT_EQ(GetModuleHandleW(L"vtnqvma.dll"), nullptr);  // every interface given back
     EXPECT_EQ(Narrow(status) + logs.Records(), row.said);
@@ -187,9 +178,7 @@ TEST(LegacyService, OnlyOneIsDeletedORBServiceFirst) {
     for (const wchar_t* name : {L"ORBService", L"LYNService"})
       if (strchr(row.before, name[0])) UniqueService(CreateServiceW(manager.get(), name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, L"C:\\legacy.exe", nullptr, nullptr, nullptr, nullptr, nullptr));
     BothLogs logs;
-    HandleProbe probe;
-    deleteLegacyService();
-    EXPECT_TRUE(probe.Unchanged());
+    logs.Run(deleteLegacyService);
     EXPECT_EQ(logs.Text(), row.logged);
     std::string after;
     for (const wchar_t* name : {L"ORBService", L"LYNService"}) {

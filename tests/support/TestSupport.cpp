@@ -4,11 +4,10 @@
 #include <psapi.h>
 #include <shellapi.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <vector>
 #include <regex>
+#include <vector>
 
+#include "frame/Log.h"
 #include "frame/Owners.h"
 
 namespace testsupport {
@@ -19,19 +18,7 @@ std::string Narrow(const std::wstring& text) {
   return out;
 }
 
-std::wstring Widen(const std::string& text) {
-  std::wstring out;
-  for (char c : text) out += static_cast<wchar_t>(static_cast<unsigned char>(c));
-  return out;
-}
-
-std::wstring LogFolder() {
-  wchar_t root[MAX_PATH] = {};
-  ExpandEnvironmentStringsW(L"%systemroot%", root, MAX_PATH);
-  return std::wstring(root) + L"\\Temp\\NorvaleLogs";
-}
-
-std::wstring LogFile() { return LogFolder() + L"\\LYNInstLogs_4.9.0.txt"; }
+std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }  // ASCII only
 
 std::string ReadFileBytes(const std::wstring& path) {
   UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -72,18 +59,13 @@ void SetVariable(const std::wstring& name, const wchar_t* value) {
   _wputenv(assignment.c_str());
   SetEnvironmentVariableW(name.c_str(), value);
 }
-
 }  // namespace
 
 ScopedEnvironmentVariable::ScopedEnvironmentVariable(const std::wstring& name, const wchar_t* value)
-    : m_name(name), m_hadValue(false) {
-  const DWORD needed = GetEnvironmentVariableW(name.c_str(), nullptr, 0);
-  if (needed > 0) {
-    std::vector<wchar_t> buffer(needed);
-    GetEnvironmentVariableW(name.c_str(), buffer.data(), needed);
-    m_oldValue = buffer.data();
-    m_hadValue = true;
-  }
+    : m_name(name), m_hadValue(GetEnvironmentVariableW(name.c_str(), nullptr, 0) > 0) {
+  std::vector<wchar_t> buffer(GetEnvironmentVariableW(name.c_str(), nullptr, 0) + 1);
+  GetEnvironmentVariableW(name.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+  m_oldValue = buffer.data();
   SetVariable(name, value);
 }
 
@@ -100,36 +82,31 @@ long long FileSize(const std::wstring& path) {
 const std::regex kPrefix(R"(^\[\d{1,2}-\d{1,2}-\d{4}\] \d{1,2}:\d{1,2}:\d{1,2}:\d{1,3} - )");
 }  // namespace
 
-LogCapture::LogCapture() : m_start(FileSize(LogFile())) {}
+LogCapture::LogCapture() : m_start(FileSize(logdetail::LogFilePath())) {}
 
 std::string LogCapture::Raw() const {
-  std::string all = ReadFileBytes(LogFile());
+  std::string all = ReadFileBytes(logdetail::LogFilePath());
   if (static_cast<long long>(all.size()) < m_start) return all;  // the log was replaced meanwhile
   return all.substr(static_cast<size_t>(m_start));
 }
 
-std::vector<std::string> LogCapture::Lines() const {
+std::vector<std::string> LogCapture::Lines(bool onlyPrefixed) const {
   std::vector<std::string> lines;
   const std::string raw = Raw();
-  for (size_t pos = 0; pos < raw.size();) {
-    size_t end = raw.find("\r\n", pos);
-    if (end == std::string::npos) end = raw.size();
-    lines.push_back(std::regex_replace(raw.substr(pos, end - pos), kPrefix, "", std::regex_constants::format_first_only));
-    pos = end + 2;
+  std::smatch prefix;
+  for (size_t pos = 0, end; pos < raw.size(); pos = end + 2) {
+    if ((end = raw.find("\r\n", pos)) == std::string::npos) end = raw.size();
+    const std::string line = raw.substr(pos, end - pos);
+    if (std::regex_search(line, prefix, kPrefix)) lines.push_back(prefix.suffix());
+    else if (!onlyPrefixed) lines.push_back(line);
   }
   return lines;
 }
 
-std::vector<std::string> LogCapture::Messages() const {
-  std::vector<std::string> messages;
-  const std::string raw = Raw();
-  std::smatch match;
-  for (size_t pos = 0, end; pos < raw.size(); pos = end + 2) {
-    if ((end = raw.find("\r\n", pos)) == std::string::npos) end = raw.size();
-    const std::string line = raw.substr(pos, end - pos);
-    if (std::regex_search(line, match, kPrefix)) messages.push_back(match.suffix());
-  }
-  return messages;
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string joined;
+  for (const auto& line : lines) joined += (&line == &lines.front() ? "" : "|") + line;
+  return joined;
 }
 
 std::wstring BuildDir() { return IH_BUILD_DIR; }
@@ -210,55 +187,6 @@ bool RegGetDword(HKEY root, const std::wstring& subKey, const std::wstring& name
 }
 bool RegKeyExists(HKEY root, const std::wstring& subKey, REGSAM view) {
   return GetValue(root, subKey, nullptr, 0, nullptr, 0, view);
-}
-bool RegValueExists(HKEY root, const std::wstring& subKey, const std::wstring& name, REGSAM view) {
-  return GetValue(root, subKey, name.c_str(), RRF_RT_ANY, nullptr, 0, view);
-}
-
-int RunUnix(const std::string& shellCommand) {
-  // Wine starts the ELF program but cannot report its exit code or wait for
-  // it, so the command leaves its status in a file that we poll for.
-  wchar_t tempDir[MAX_PATH] = {};
-  GetTempPathW(MAX_PATH, tempDir);
-  wchar_t statusFile[MAX_PATH] = {};
-  GetTempFileNameW(tempDir, L"ihu", 0, statusFile);
-  DeleteFileW(statusFile);
-  const std::string unixStatus = UnixPath(statusFile);
-  const std::string script = "(" + shellCommand + "); echo $? > '" + unixStatus + ".tmp'; mv '" + unixStatus +
-                             ".tmp' '" + unixStatus + "'";
-  std::wstring commandLine = L"/bin/sh -c \"";
-  for (char c : script) {
-    if (c == '"' || c == '\\') commandLine += L'\\';
-    commandLine += static_cast<wchar_t>(static_cast<unsigned char>(c));
-  }
-  commandLine += L"\"";
-  STARTUPINFOW si = {};
-  si.cb = sizeof(si);
-  PROCESS_INFORMATION pi = {};
-  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -1;
-  UniqueKernelHandle thread(pi.hThread), process(pi.hProcess);
-  for (int waited = 0; waited < 30000; waited += 20) {
-    if (PathExists(statusFile)) {
-      Sleep(20);
-      const std::string status = ReadFileBytes(statusFile);
-      DeleteFileW(statusFile);
-      return status.empty() ? -1 : atoi(status.c_str());
-    }
-    Sleep(20);
-  }
-  return -1;
-}
-
-std::string UnixPath(const std::wstring& windowsPath) {
-  typedef char*(CDECL * WineGetUnixFileName)(LPCWSTR);
-  auto getUnix = reinterpret_cast<WineGetUnixFileName>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-  if (getUnix == nullptr) return std::string();
-  char* unixName = getUnix(windowsPath.c_str());
-  if (unixName == nullptr) return std::string();
-  std::string result = unixName;
-  HeapFree(GetProcessHeap(), 0, unixName);
-  return result;
 }
 
 StartedProcess::StartedProcess(const std::wstring& program, const std::wstring& arguments) {
