@@ -63,6 +63,7 @@ check "InstallCustomAction ran every step" \
   "Successfully installed lyn_IntelSha256.cat catalog file" "InstallVeltanCerts: End" \
   "Started Installing LynService into QVM" "Completed Installing LynService into QVM Successfully"
 check "the catalog outcome reached the installer's log" has_record install "Successfully installed lyn_IntelSha256.cat catalog file"
+check "the first catalog's outcome reached it in the installer's own words" has_record install "Successfully installed lyn catalog file"
 check "both catalogs are in the catalog database" catalogs_registered install
 check "the platform core was installed from x64" \
   vendor_ran "${instdir}x64|\"${instdir}x64\\vtnhidin.exe\" -c lyn_tesselfiles.cab"

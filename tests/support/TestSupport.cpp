@@ -40,14 +40,9 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
 bool PathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool RemoveTree(const std::wstring& path) {
-  if (!PathExists(path)) return true;
-  std::wstring from = path;
-  from.push_back(L'\0');
-  SHFILEOPSTRUCTW op = {};
-  op.wFunc = FO_DELETE;
-  op.pFrom = from.c_str();
-  op.fFlags = FOF_NO_UI;
-  SHFileOperationW(&op);
+  const std::wstring from = path + L'\0';  // a list of paths, ended by an empty one
+  SHFILEOPSTRUCTW op = {nullptr, FO_DELETE, from.c_str(), nullptr, FOF_NO_UI};
+  if (PathExists(path)) SHFileOperationW(&op);
   return !PathExists(path);
 }
 
@@ -115,18 +110,12 @@ MsiTestSession::MsiTestSession() {
   MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
   MsiSetExternalUIRecord(&MsiTestSession::Handler, INSTALLLOGMODE_INFO, this, &m_previous);
   if (MsiOpenPackageW(IH_TINY_MSI, &m_handle) != ERROR_SUCCESS) m_handle = 0;
-  m_records.clear();  // what the engine said while opening the package
+  m_texts.clear();  // what the engine said while opening the package
 }
 
 MsiTestSession::~MsiTestSession() {
   if (m_handle != 0) MsiCloseHandle(m_handle);
   MsiSetExternalUIRecord(m_previous, 0, nullptr, nullptr);
-}
-
-std::vector<std::string> MsiTestSession::Texts() const {
-  std::vector<std::string> texts;
-  for (const auto& r : m_records) texts.push_back(Narrow(r.text.substr(r.text.compare(0, 9, L"Info [1].") ? 0 : 9)));
-  return texts;
 }
 
 int WINAPI MsiTestSession::Handler(LPVOID context, UINT type, MSIHANDLE record) {
@@ -135,7 +124,7 @@ int WINAPI MsiTestSession::Handler(LPVOID context, UINT type, MSIHANDLE record) 
   wchar_t text[4096] = {};
   DWORD size = 4096;
   MsiRecordGetStringW(record, 0, text, &size);
-  self->m_records.push_back({text, MsiRecordGetInteger(record, 1)});
+  self->m_texts.push_back(Narrow(text + (wcsncmp(text, L"Info [1].", 9) ? 0 : 9)));
   return 1;
 }
 
@@ -158,20 +147,10 @@ ScopedRegistryKey::~ScopedRegistryKey() {
 }
 
 namespace {
-bool SetValue(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD type, const void* data,
-              DWORD size, REGSAM view) {
+bool SetValue(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD type, const void* data, DWORD size, REGSAM view) {
   UniqueRegKey key;
-  return RegCreateKeyExW(root, subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, key.put(), nullptr) ==
-             ERROR_SUCCESS &&
+  return RegCreateKeyExW(root, subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, key.put(), nullptr) == ERROR_SUCCESS &&
          RegSetValueExW(key.get(), name.c_str(), 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
-}
-// A value (or, with a null name, the key itself) read through the given view.
-bool GetValue(HKEY root, const std::wstring& subKey, const wchar_t* name, DWORD flags, void* data, DWORD size,
-              REGSAM view) {
-  UniqueRegKey key;
-  if (RegOpenKeyExW(root, subKey.c_str(), 0, KEY_QUERY_VALUE | view, key.put()) != ERROR_SUCCESS) return false;
-  return name == nullptr || RegGetValueW(key.get(), nullptr, name, flags, nullptr, data, data ? &size : nullptr) ==
-                                ERROR_SUCCESS;
 }
 }  // namespace
 
@@ -182,11 +161,9 @@ bool RegSetString(HKEY root, const std::wstring& subKey, const std::wstring& nam
 bool RegSetDword(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD value, REGSAM view) {
   return SetValue(root, subKey, name, REG_DWORD, &value, sizeof(value), view);
 }
-bool RegGetDword(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD& value, REGSAM view) {
-  return GetValue(root, subKey, name.c_str(), RRF_RT_REG_DWORD, &value, sizeof(value), view);
-}
 bool RegKeyExists(HKEY root, const std::wstring& subKey, REGSAM view) {
-  return GetValue(root, subKey, nullptr, 0, nullptr, 0, view);
+  UniqueRegKey key;
+  return RegOpenKeyExW(root, subKey.c_str(), 0, KEY_QUERY_VALUE | view, key.put()) == ERROR_SUCCESS;
 }
 
 StartedProcess::StartedProcess(const std::wstring& program, const std::wstring& arguments) {

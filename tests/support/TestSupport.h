@@ -46,22 +46,17 @@ bool RemoveTree(const std::wstring& path);
 // receives for it (INFO messages) captured.
 class MsiTestSession {
  public:
-  struct Record {
-    std::wstring text;  // field 0
-    int field1;
-  };
   MsiTestSession();
   ~MsiTestSession();
   MSIHANDLE handle() const { return m_handle; }
-  const std::vector<Record>& records() const { return m_records; }
-  // The records' texts as they were sent: Wine puts "Info [1]." in front of
-  // the template it hands an external handler, Windows does not.
-  std::vector<std::string> Texts() const;
+  // The records' texts (field 0) as they were sent: Wine puts "Info [1]." in
+  // front of the template it hands an external handler, Windows does not.
+  const std::vector<std::string>& Texts() const { return m_texts; }
 
  private:
   static int WINAPI Handler(LPVOID context, UINT type, MSIHANDLE record);
   MSIHANDLE m_handle = 0;
-  std::vector<Record> m_records;
+  std::vector<std::string> m_texts;
   INSTALLUI_HANDLER_RECORD m_previous = nullptr;
 };
 
@@ -139,7 +134,6 @@ struct ScopedEnvironmentVariable : NoCopy {
 bool RegSetString(HKEY root, const std::wstring& subKey, const std::wstring& name, const std::wstring& value,
                   REGSAM view = 0, DWORD type = REG_SZ);
 bool RegSetDword(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD value, REGSAM view = 0);
-bool RegGetDword(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD& value, REGSAM view = 0);
 bool RegKeyExists(HKEY root, const std::wstring& subKey, REGSAM view = 0);
 
 // The build tree, as a Windows path (Z:\...), and a stand-in program in it.
