@@ -1,4 +1,4 @@
-#include <gtest/gtest.h>
+#include "support/TestSupport.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,8 +8,6 @@
 #include "checks/NtApiCompilerSafe.h"
 #include "frame/Exports.h"
 #include "frame/Log.h"
-#include "support/ScopedSeam.h"
-#include "support/TestSupport.h"
 
 using namespace testsupport;
 

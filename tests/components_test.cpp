@@ -1,12 +1,10 @@
-#include <gtest/gtest.h>
+#include "support/ComponentSupport.h"
 
 #include "components/Catalog.h"
 #include "components/ComponentLoader.h"
 #include "components/PlatformCore.h"
 #include "components/UninstallSet.h"
 #include "frame/Platform.h"
-#include "support/ComponentSupport.h"
-#include "support/ScopedSeam.h"
 
 using namespace testsupport;
 

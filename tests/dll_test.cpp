@@ -1,6 +1,5 @@
 // The shipped DLL itself, loaded as the installer engine loads it, with the
 // custom actions the sample package does not run found by their decorated names.
-#include <gtest/gtest.h>
 
 #include "support/TestSupport.h"
 

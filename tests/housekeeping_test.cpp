@@ -3,14 +3,13 @@
 // The test prefix holds none of the product's, the tray application's or the
 // plug-in's keys, no policy backup and no C:\ProgramData\IHHousekeeping: each
 // row's scope removes whatever the row made.
-#include <gtest/gtest.h>
+
+#include "support/TestSupport.h"
 
 #include "frame/Exports.h"
 #include "frame/Log.h"
 #include "frame/Platform.h"
 #include "housekeeping/LogsFolder.h"
-#include "support/ScopedSeam.h"
-#include "support/TestSupport.h"
 
 using namespace testsupport;
 

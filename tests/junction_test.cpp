@@ -1,9 +1,7 @@
-#include <gtest/gtest.h>
+#include "support/TestSupport.h"
 
 #include "checks/Junction.h"
 #include "frame/Exports.h"
-#include "support/ScopedSeam.h"
-#include "support/TestSupport.h"
 
 using namespace testsupport;
 

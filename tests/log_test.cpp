@@ -1,11 +1,10 @@
-#include <gtest/gtest.h>
+#include "support/TestSupport.h"
 
 #include <functional>
 #include <stdexcept>
 
 #include "frame/Guard.h"
 #include "frame/Log.h"
-#include "support/TestSupport.h"
 
 using namespace testsupport;
 using Lines = std::vector<std::string>;

@@ -1,5 +1,6 @@
 // Tests of the process runner and of finding and ending the product's
 // processes, with real processes: the stand-ins and copies of them.
+
 #include "support/TestSupport.h"
 
 #include <psapi.h>
@@ -10,7 +11,6 @@
 #include "frame/Platform.h"
 #include "process/ProcessControl.h"
 #include "process/ProcessRunner.h"
-#include "support/ScopedSeam.h"
 
 using namespace testsupport;
 

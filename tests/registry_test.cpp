@@ -1,7 +1,6 @@
-#include <gtest/gtest.h>
+#include "support/TestSupport.h"
 
 #include "frame/RegistryHelper.h"
-#include "support/TestSupport.h"
 
 using namespace testsupport;
 

@@ -3,7 +3,8 @@
 // interaction log, the install, uninstall and pre-validation actions built on
 // them, and the removal of the earlier releases' service from Wine's service
 // control manager.
-#include <gtest/gtest.h>
+
+#include "support/ComponentSupport.h"
 
 #include <regex>
 
@@ -11,8 +12,6 @@
 #include "frame/Log.h"
 #include "process/ProductService.h"
 #include "process/QvmManager.h"
-#include "support/ComponentSupport.h"
-#include "support/ScopedSeam.h"
 
 using namespace testsupport;
 

@@ -1,5 +1,6 @@
-// Helpers shared by the tests: reading what the text log received, real
-// installer handles, cleaning up machine state, the handle probe.
+// Helpers shared by the tests, the header each test includes first: reading
+// what the text log received, real installer handles, cleaning up machine
+// state, the handle probe, seams pointed elsewhere.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "frame/Owners.h"
+#include "support/ScopedSeam.h"
 
 namespace testsupport {
 
