@@ -25,9 +25,7 @@ std::string Database(const std::string& set = "") {
   std::string state;
   for (size_t i = 0; i < 4; ++i) {
     const std::wstring path = kDatabase + kMembers[i];
-    if (!set.empty()) RemoveTree(path);
-    if (!set.empty() && set[i] != '0')
-      set[i] == 'D' ? CreateDirectoryW(path.c_str(), nullptr) : WriteFileBytes(path, "o");
+    if (!set.empty() && RemoveTree(path) && set[i] != '0') set[i] == 'D' ? CreateDirectoryW(path.c_str(), nullptr) : WriteFileBytes(path, "o");
     state += (ReadFileBytes(path) + "D0")[PathExists(path) ? 0 : 1];  // a folder reads as no bytes, and so does no file
   }
   return state;

@@ -14,20 +14,22 @@ void SetRaw(const wchar_t* name, DWORD type, const void* data, DWORD size) {
   RegSetValueExW(key.get(), name, 0, type, static_cast<const BYTE*>(data), size);
 }
 
-// One call of the helper as text: S/D read a string/number (a failed read shows what the output held afterwards),
-// s/d write the view's name or 42, v/k delete a value/key; e tells whether the key (below HKLM) exists.
+// One call of the helper as text: S/D read a string/number (a failed read shows what the output held afterwards);
+// s/d write the view's name or 42, then read it back; v/k delete a value/key, then tell whether the key is there.
 std::wstring Call(char op, const std::wstring& path, REGSAM view) {
-  std::wstring text = L"unset";
+  std::wstring text = L"unset", key = path.substr(0, op == 'v' ? path.rfind(L"\\\\") : path.size());
   DWORD number = 7;
+  int result = 0;
   switch (op) {
     case 'S': return ReadRegistryString(path, text, view) == 0 ? text : L"-1:" + text;
     case 'D': return ReadRegistryDword(path, number, view) == 0 ? std::to_wstring(number) : L"-1:" + std::to_wstring(number);
-    case 's': return std::to_wstring(WriteRegistryString(path, view == k32 ? L"32" : view == k64 ? L"64" : L"v", view));
-    case 'd': return std::to_wstring(WriteRegistryDword(path, 42, view));
-    case 'v': return std::to_wstring(DeleteRegistryValue(path, view));
-    case 'k': return std::to_wstring(DeleteRegistryKey(path, view));
+    case 's': result = WriteRegistryString(path, view == k32 ? L"32" : view == k64 ? L"64" : L"v", view); return std::to_wstring(result) + L" " + Call('S', path, view);
+    case 'd': result = WriteRegistryDword(path, 42, view); return std::to_wstring(result) + L" " + Call('D', path, view);
+    case 'v': result = DeleteRegistryValue(path, view); break;
+    case 'k': result = DeleteRegistryKey(path, view); break;
   }
-  return RegKeyExists(HKEY_LOCAL_MACHINE, path, view) ? L"present" : L"absent";
+  const bool below = key.rfind(L"HKEY_LOCAL_MACHINE\\", 0) == 0;
+  return std::to_wstring(result) + (below && RegKeyExists(HKEY_LOCAL_MACHINE, key.substr(19), view) ? L" present" : L" absent");
 }
 }  // namespace
 
@@ -56,33 +58,25 @@ TEST(RegistryHelper, ValuePathsTypesViewsAndDeletion) {
       {"dword takes four bytes of any type", 'D', kBase + L"\\\\OneChar", 0, L"65"},
       {"dword refuses eight bytes", 'D', kBase + L"\\\\Eight", 0, L"-1:7"},
       {"dword missing value", 'D', kBase + L"\\\\Missing", 0, L"-1:7"},
-      {"string write creates missing keys", 's', kBase + L"\\Deep\\Er\\\\Name", 0, L"0"},
-      {"dword write creates missing keys", 'd', kBase + L"\\Deep\\\\Pid", 0, L"0"},
-      {"string written", 'S', kBase + L"\\Deep\\Er\\\\Name", 0, L"v"},
-      {"dword written", 'D', kBase + L"\\Deep\\\\Pid", 0, L"42"},
-      {"leading and repeated backslashes skipped", 'd', L"\\\\HKEY_LOCAL_MACHINE\\\\\\" + kKey + L"\\\\Skip", 0, L"0"},
-      {"... and written where they lead", 'D', kBase + L"\\\\Skip", 0, L"42"},
+      {"string write creates missing keys", 's', kBase + L"\\Deep\\Er\\\\Name", 0, L"0 v"},
+      {"dword write creates missing keys", 'd', kBase + L"\\Deep\\\\Pid", 0, L"0 42"},
+      {"leading and repeated backslashes skipped", 'd', L"\\\\HKEY_LOCAL_MACHINE\\\\\\" + kKey + L"\\\\Skip", 0, L"0 42"},
+      {"... to the key they name", 'D', kBase + L"\\\\Skip", 0, L"42"},
       {"no key", 'S', L"\\HKEY_LOCAL_MACHINE", 0, L"-1:unset"},
-      {"unknown hive", 'd', L"HKLM\\" + kKey + L"\\\\V", 0, L"-1"},
-      {"hive in lower case", 'v', L"hkey_local_machine\\S\\\\V", 0, L"-1"},
-      {"hive in lower case, key", 'k', L"hkey_local_machine\\S", 0, L"-1"},
-      {"no backslash", 's', L"None", 0, L"-1"},
-      {"no backslash, key", 'k', L"None", 0, L"-1"},
-      {"32-bit view written", 's', kBase + L"\\\\Where", k32, L"0"},
-      {"64-bit view written", 's', kBase + L"\\\\Where", k64, L"0"},
+      {"unknown hive", 'd', L"HKLM\\" + kKey + L"\\\\V", 0, L"-1 -1:7"},
+      {"hive in lower case", 'd', L"hkey_local_machine\\S\\\\V", 0, L"-1 -1:7"},
+      {"no backslash", 's', L"None", 0, L"-1 -1:unset"},
+      {"no backslash, key", 'k', L"None", 0, L"-1 absent"},
+      {"32-bit view written", 's', kBase + L"\\\\Where", k32, L"0 32"},
+      {"64-bit view written", 's', kBase + L"\\\\Where", k64, L"0 64"},
       {"default view", 'S', kBase + L"\\\\Where", 0, L"64"},
-      {"32-bit view", 'S', kBase + L"\\\\Where", k32, L"32"},
-      {"value deleted in the 32-bit view", 'v', kBase + L"\\\\Where", k32, L"0"},
+      {"value deleted in the 32-bit view", 'v', kBase + L"\\\\Where", k32, L"0 present"},
       {"... gone there", 'S', kBase + L"\\\\Where", k32, L"-1:unset"},
       {"... kept in the 64-bit view", 'S', kBase + L"\\\\Where", k64, L"64"},
-      {"value delete on a missing key fails", 'v', kBase + L"\\New\\\\Value", 0, L"-1"},
-      {"... having created the key", 'e', kKey + L"\\New", 0, L"present"},
-      {"key delete refuses subkeys", 'k', kBase + L"\\Parent", 0, L"-1"},
-      {"... and keeps them", 'e', kKey + L"\\Parent\\Child", 0, L"present"},
-      {"key delete removes a leaf", 'k', kBase + L"\\Parent\\Child", 0, L"0"},
-      {"... for good", 'e', kKey + L"\\Parent\\Child", 0, L"absent"},
-      {"key delete creates and removes a missing one", 'k', kBase + L"\\Never", 0, L"0"},
-      {"... leaving nothing", 'e', kKey + L"\\Never", 0, L"absent"},
+      {"value delete on a missing key fails, having created the key", 'v', kBase + L"\\New\\\\Value", 0, L"-1 present"},
+      {"key delete refuses subkeys", 'k', kBase + L"\\Parent", 0, L"-1 present"},
+      {"key delete removes a leaf", 'k', kBase + L"\\Parent\\Child", 0, L"0 absent"},
+      {"key delete creates and removes a missing one", 'k', kBase + L"\\Never", 0, L"0 absent"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);

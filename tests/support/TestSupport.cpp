@@ -69,15 +69,10 @@ ScopedEnvironmentVariable::~ScopedEnvironmentVariable() {
 }
 
 namespace {
-long long FileSize(const std::wstring& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
-  return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
 const std::regex kPrefix(R"(^\[\d{1,2}-\d{1,2}-\d{4}\] \d{1,2}:\d{1,2}:\d{1,2}:\d{1,3} - )");
 }  // namespace
 
-LogCapture::LogCapture() : m_start(FileSize(logdetail::LogFilePath())) {}
+LogCapture::LogCapture() : m_start(static_cast<long long>(ReadFileBytes(logdetail::LogFilePath()).size())) {}
 
 std::string LogCapture::Raw() const {
   std::string all = ReadFileBytes(logdetail::LogFilePath());
@@ -184,9 +179,7 @@ StartedProcess::~StartedProcess() {
 
 DWORD StartedProcess::WaitForExitCode(DWORD timeoutMs) const {
   DWORD code = STILL_ACTIVE;
-  WaitForSingleObject(process.get(), timeoutMs);
-  GetExitCodeProcess(process.get(), &code);
-  return code;
+  return WaitForSingleObject(process.get(), timeoutMs), GetExitCodeProcess(process.get(), &code), code;
 }
 
 std::wstring StandInPath(const std::wstring& name) { return BuildDir() + L"\\standins\\" + name; }
