@@ -69,6 +69,8 @@ check "the platform core was installed from x64" \
   vendor_ran "${instdir}x64|\"${instdir}x64\\vtnhidin.exe\" -c lyn_tesselfiles.cab"
 check "the platform's certificates were loaded" vendor_ran "trvinfo.exe\" /LoadCerts"
 check "no platform-core or service failure" lacks_message install "returned FALSE"
+check "no earlier release's service to delete, either name looked for" \
+  in_order install " ORBService: OpenService failed 1060" " LYNService: OpenService failed 1060"
 check "the service runs in the host: one LynService.exe" service_runs install
 check "the host consumed the service profile" lacks_file install "Program Files/Norvale/LYN/QVMProfileForLYNService.xml"
 check "no upgrade fix on a fresh installation" lacks_message install "UpgradeFix started"

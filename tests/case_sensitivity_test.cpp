@@ -114,8 +114,7 @@ TEST(CaseSensitivityCheck, VersionAndFirstCaseSensitiveOrFailingDirectoryDecide)
     // The stand-in prints the file's bytes and exits with 3, which says nothing about the version.
     WriteFileBytes(verFile, row.ver);
     const std::wstring interpreter = BuildDir() + (row.ver == "-" ? L"\\none.exe" : L"\\standins\\fakeshell.exe");
-    ScopedEnvironmentVariable shell(L"COMSPEC", interpreter.c_str());
-    ScopedEnvironmentVariable output(L"IH_FAKESHELL_OUTPUT", verFile.c_str()), status(L"IH_FAKESHELL_EXIT", L"3");
+    ScopedEnvironmentVariable shell(L"COMSPEC", interpreter.c_str()), output(L"IH_FAKESHELL_OUTPUT", verFile.c_str()), status(L"IH_FAKESHELL_EXIT", L"3");
     BothLogs logs;
     EXPECT_EQ(logs.Run([] { return CheckCaseSentivity(0); }), row.result);
     EXPECT_TRUE(Follow(logs.Lines(true), row.lines));

@@ -163,7 +163,6 @@ TEST(LegacyService, OnlyOneIsDeletedORBServiceFirst) {
   } rows[] = {
       {"both", "OL", "L", " Service deleted successfully"},
       {"LYNService alone", "L", "", " ORBService: OpenService failed 1060| Service deleted successfully"},
-      {"neither", "", "", " ORBService: OpenService failed 1060| LYNService: OpenService failed 1060"},
   };
   UniqueService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   for (const auto& row : rows) {

@@ -149,9 +149,8 @@ bool SetValue(HKEY root, const std::wstring& subKey, const std::wstring& name, D
 }
 }  // namespace
 
-bool RegSetString(HKEY root, const std::wstring& subKey, const std::wstring& name, const std::wstring& value,
-                  REGSAM view, DWORD type) {
-  return SetValue(root, subKey, name, type, value.c_str(), static_cast<DWORD>((value.size() + 1) * 2), view);
+bool RegSetString(HKEY root, const std::wstring& subKey, const std::wstring& name, const std::wstring& value, REGSAM view) {
+  return SetValue(root, subKey, name, REG_SZ, value.c_str(), static_cast<DWORD>((value.size() + 1) * 2), view);
 }
 bool RegSetDword(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD value, REGSAM view) {
   return SetValue(root, subKey, name, REG_DWORD, &value, sizeof(value), view);

@@ -133,8 +133,7 @@ struct ScopedEnvironmentVariable : NoCopy {
 };
 
 // Raw registry access for arranging and checking state in tests.
-bool RegSetString(HKEY root, const std::wstring& subKey, const std::wstring& name, const std::wstring& value,
-                  REGSAM view = 0, DWORD type = REG_SZ);
+bool RegSetString(HKEY root, const std::wstring& subKey, const std::wstring& name, const std::wstring& value, REGSAM view = 0);
 bool RegSetDword(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD value, REGSAM view = 0);
 bool RegKeyExists(HKEY root, const std::wstring& subKey, REGSAM view = 0);
 
