@@ -99,8 +99,10 @@ check "after the upgrade both catalogs are registered" catalogs_registered upgra
 # Uninstallation removes the plug-in and the logs.
 check "uninstall succeeds" test "$(cat "$out/uninstall.result")" = 0
 check "CheckJunction does not run at uninstall" bash -c "! grep -aq 'Action start .*: CheckJunction\.' '$out/uninstall.log'"
-check "the tray plug-in step ran (no tray application here)" \
-  in_order uninstall "UninstallOrbPinletPlugin started" \
+check "the tray plug-in step removed the protection policy first, then found no tray application" \
+  in_order uninstall "UninstallOrbPinletPlugin started" "UninstallPinletPlugin : Calling DeleteOrbWRDPolicy()" \
+  "DeleteOrbWRDPolicy : no protection policy to remove" "UninstallPinletPlugin : Completed DeleteOrbWRDPolicy()" \
+  "UninstallPinletPlugin : Unable to get Pinlet installation directory From WOW6432Node Try From Normal Node." \
   "UninstallPinletPlugin : Unable to get Pinlet installation directory From Regular Node." \
   "UninstallPinletPlugin : successfull in unloading ORB Pinlet plugin" "UninstallOrbPinletPlugin end"
 check "the logs folder was removed" \
