@@ -63,11 +63,14 @@ check "InstallCustomAction ran every step" \
   "Successfully installed lyn_IntelSha256.cat catalog file" "InstallVeltanCerts: End" \
   "Started Installing LynService into QVM" "Completed Installing LynService into QVM Successfully"
 check "the catalog outcome reached the installer's log" has_record install "Successfully installed lyn_IntelSha256.cat catalog file"
+check "the first catalog's outcome reached it in the installer's own words" has_record install "Successfully installed lyn catalog file"
 check "both catalogs are in the catalog database" catalogs_registered install
 check "the platform core was installed from x64" \
   vendor_ran "${instdir}x64|\"${instdir}x64\\vtnhidin.exe\" -c lyn_tesselfiles.cab"
 check "the platform's certificates were loaded" vendor_ran "trvinfo.exe\" /LoadCerts"
 check "no platform-core or service failure" lacks_message install "returned FALSE"
+check "no earlier release's service to delete, either name looked for" \
+  in_order install " ORBService: OpenService failed 1060" " LYNService: OpenService failed 1060"
 check "the service runs in the host: one LynService.exe" service_runs install
 check "the host consumed the service profile" lacks_file install "Program Files/Norvale/LYN/QVMProfileForLYNService.xml"
 check "no upgrade fix on a fresh installation" lacks_message install "UpgradeFix started"
@@ -96,8 +99,10 @@ check "after the upgrade both catalogs are registered" catalogs_registered upgra
 # Uninstallation removes the plug-in and the logs.
 check "uninstall succeeds" test "$(cat "$out/uninstall.result")" = 0
 check "CheckJunction does not run at uninstall" bash -c "! grep -aq 'Action start .*: CheckJunction\.' '$out/uninstall.log'"
-check "the tray plug-in step ran (no tray application here)" \
-  in_order uninstall "UninstallOrbPinletPlugin started" \
+check "the tray plug-in step removed the protection policy first, then found no tray application" \
+  in_order uninstall "UninstallOrbPinletPlugin started" "UninstallPinletPlugin : Calling DeleteOrbWRDPolicy()" \
+  "DeleteOrbWRDPolicy : no protection policy to remove" "UninstallPinletPlugin : Completed DeleteOrbWRDPolicy()" \
+  "UninstallPinletPlugin : Unable to get Pinlet installation directory From WOW6432Node Try From Normal Node." \
   "UninstallPinletPlugin : Unable to get Pinlet installation directory From Regular Node." \
   "UninstallPinletPlugin : successfull in unloading ORB Pinlet plugin" "UninstallOrbPinletPlugin end"
 check "the logs folder was removed" \

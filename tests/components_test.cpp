@@ -1,16 +1,10 @@
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <cwchar>
-#include <string>
+#include "support/ComponentSupport.h"
 
 #include "components/Catalog.h"
 #include "components/ComponentLoader.h"
 #include "components/PlatformCore.h"
 #include "components/UninstallSet.h"
 #include "frame/Platform.h"
-#include "support/ComponentSupport.h"
-#include "support/ScopedSeam.h"
 
 using namespace testsupport;
 
@@ -31,9 +25,7 @@ std::string Database(const std::string& set = "") {
   std::string state;
   for (size_t i = 0; i < 4; ++i) {
     const std::wstring path = kDatabase + kMembers[i];
-    if (!set.empty()) RemoveTree(path);
-    if (!set.empty() && set[i] != '0')
-      set[i] == 'D' ? CreateDirectoryW(path.c_str(), nullptr) : WriteFileBytes(path, "o");
+    if (!set.empty() && RemoveTree(path) && set[i] != '0') set[i] == 'D' ? CreateDirectoryW(path.c_str(), nullptr) : WriteFileBytes(path, "o");
     state += (ReadFileBytes(path) + "D0")[PathExists(path) ? 0 : 1];  // a folder reads as no bytes, and so does no file
   }
   return state;
@@ -76,16 +68,11 @@ TEST(Catalogs, InstallRegistersBothNamesAndUninstallRemovesWhatTheInstalledVersi
   const std::string removed = "Successfully uninstalled LYN catalog file|Successfully uninstalled catFileNameForIntelSha256.cat catalog file",
                     notAble = "Not able to find Major and Minor versions|...";
   const struct {
-    const char *name;
-    const wchar_t* version;  // null: no "Version" value; L"install": install mode
-    const char *before, *after;
-    int result;
-    std::string text = "...", records = "...";
-    const wchar_t* refused = nullptr;
-    int (*is64Bit)() = [] { return 1; };
+    const char *name; const wchar_t* version;  // null: no "Version" value; L"install": install mode
+    const char *before, *after; int result; std::string text = "...", records = "...";
+    const wchar_t* refused = nullptr; int (*is64Bit)() = [] { return 1; };
   } rows[] = {
-      {"installed", L"install", "0000", "PP00", 1, "Successfully installed LYN catalog file||Successfully installed lyn_IntelSha256.cat catalog file",
-       "Successfully installed lyn catalog file\n|Successfully installed lyn_IntelSha256.cat catalog file\n"},
+      {"installed", L"install", "0000", "PP00", 1, "Successfully installed LYN catalog file|...", "Successfully installed lyn catalog file\n|..."},
       {"first in the way", L"install", "D000", "DP00", 1, "Installing LYN catalog file failed|..."},
       {"second in the way", L"install", "0D00", "PD00", 0, "...|Installing lyn_IntelSha256.cat catalog file failed|"},
       {"2.2", L"2.2", "oooo", "00oo", 1, removed, "Successfully uninstalled LYN catalog file\n|Successfully uninstalled catFileNameForIntelSha256.cat catalog file\n"},
@@ -113,26 +100,21 @@ TEST(Catalogs, InstallRegistersBothNamesAndUninstallRemovesWhatTheInstalledVersi
     ScopedSeam<int (*)()> platform(platform_seams::is64BitWindows, row.is64Bit);
     g_refused = row.refused;
     BothLogs logs;
-    HandleProbe probe;
-    EXPECT_EQ(Do_Catalog_Action(logs.handle(), install ? 1 : 0), row.result);
-    EXPECT_TRUE(probe.Unchanged());
+    EXPECT_EQ(logs.Run([&] { return Do_Catalog_Action(logs.handle(), install); }), row.result);
     EXPECT_EQ(Database(), row.after);
-    EXPECT_TRUE(Matches(logs.Text(), row.text)) << logs.Text();
-    EXPECT_TRUE(Matches(logs.Records(), row.records)) << logs.Records();
+    EXPECT_TRUE(Matches(logs.Text(), row.text));
+    EXPECT_TRUE(Matches(logs.Records(), row.records));
   }
   Database("0000");
 }
 
 TEST(ComponentLoader, FindsVerifiesLoadsAndReleasesTheComponentInTheOrderOfItsFolders) {
+  // folders: per folder (platform, current directory, executable's) s signed, u unsigned, t tampered after
+  // signing, n signed without the export, . none; for the platform also x (no platform key) or L (too long for the
+  // name). from: P, C or E the copy loaded, N pointer nulled, . untouched. library: else a path.
   const struct {
-    const char* name;
-    // Per folder (platform, current directory, executable's): s signed, u unsigned, t tampered after signing,
-    // n signed without the export, . none; for the platform also x (no platform key) or L (too long for the name).
-    const char* folders;
-    DWORD result;
-    char from;                                    // P, C or E: the copy loaded; N: pointer nulled; .: untouched
-    const wchar_t* library = L"ihcomponent.dll";  // else a path
-    DWORD answer = 0;
+    const char *name, *folders; DWORD result; char from;
+    const wchar_t* library = L"ihcomponent.dll"; DWORD answer = 0;
   } rows[] = {
       {"platform folder first", "sss", 0, 'P'},
       {"with the key the current directory is skipped", ".ss", 0, 'E'},
@@ -152,8 +134,7 @@ TEST(ComponentLoader, FindsVerifiesLoadsAndReleasesTheComponentInTheOrderOfItsFo
   ScratchFolder platform{L"platform"}, current{L"current"};
   const std::wstring folders[] = {platform.path, current.path, BuildDir() + L"\\tests"};
   wchar_t previousDirectory[MAX_PATH];
-  GetCurrentDirectoryW(MAX_PATH, previousDirectory);
-  SetCurrentDirectoryW(current.path.c_str());
+  GetCurrentDirectoryW(MAX_PATH, previousDirectory), SetCurrentDirectoryW(current.path.c_str());
   ScopedSeam<LONG(WINAPI*)(HWND, GUID*, LPVOID)> verification(loader_seams::winVerifyTrust, &AnswerChosen);
   void* handedOut = nullptr;  // Wine keeps what its first verifications and load set up
   NCGetDllInterface(L"C:\\ih-components\\x.dll", "ModulePath", &handedOut, nullptr);
@@ -171,9 +152,8 @@ TEST(ComponentLoader, FindsVerifiesLoadsAndReleasesTheComponentInTheOrderOfItsFo
     }
     g_answer = row.answer;
     handedOut = &g_answer;
-    HandleProbe probe;
-    EXPECT_EQ(NCGetDllInterface(row.library, "ModulePath", &handedOut, nullptr), row.result);
-    EXPECT_TRUE(probe.Unchanged());
+    BothLogs logs;
+    EXPECT_EQ(logs.Run([&] { return NCGetDllInterface(row.library, "ModulePath", &handedOut, nullptr); }), row.result);
     EXPECT_EQ(GetModuleHandleW(L"ihcomponent.dll"), nullptr);  // released again
     const char* from = strchr("PCE", row.from);
     const std::wstring got = !handedOut ? L"N" : handedOut == &g_answer ? L"." : static_cast<wchar_t*>(handedOut);
@@ -199,28 +179,19 @@ TEST(PlatformCore, InstallsAfterTheCertificatesAndRemovesFromAFreshTemporaryCopy
                     removal = "\"" + T + "\\vtnhidin.exe\" -u -g " + id + " -l \"" + logDir + "uninst_4.9.0.log\" -etl \"" + logDir + "uninst_4.9.0.etl\"",
                     copied = "|TESSEL: [INFO] Copied file [" + P + "\\",
                     notCopied = "|TESSEL: [ERROR] Unable to find a suitable set of uninstall files|...Failed to copy ZPK uninstall file set to temporary folder ";
+  // state: t trvinfo.exe present; i "InstDir" set; platform key with p the uninstall set, r its ".pre" form,
+  // m a member missing in both forms, L a folder too long for the set. exitRule: see standins/vendortool.cpp.
   const struct {
-    const char* name;
-    int isInstall;
-    // t: trvinfo.exe present; i: "InstDir" set; platform key with p: the uninstall set, r: its ".pre" form,
-    // m: a member missing in both forms, L: a folder too long for the set
-    const char* state;
-    int result;
-    std::string calls, text = "...", records = "...";
-    const wchar_t* exitRule = nullptr;  // for the vendor programs, see standins/vendortool.cpp
-    bool bits32 = false;
+    const char* name; int isInstall; const char* state; int result; std::string calls, text = "...", records = "...";
+    const wchar_t* exitRule = nullptr; bool bits32 = false;
   } rows[] = {
-      {"installed", 1, "ti", 1, certs + installed, "InstallTessel: Start , isInstall= 1| |InstallVeltanCerts: Start||IsTrvInfoPresent(): trvinfo.exe FOUND at " + trvinfo +
-           "|...process command line is: " + trvinfo + searchPath + "|...process command line is: " + trvinfo + " /LoadCerts |...|InstallVeltanCerts: End|InstallTessel: " + installer + "|...|InstallTessel: End"},
+      {"installed", 1, "ti", 1, certs + installed, "InstallTessel: Start , isInstall= 1| |InstallVeltanCerts: Start||IsTrvInfoPresent(): trvinfo.exe FOUND at " + trvinfo + "|...process command line is: " + trvinfo + searchPath + "|...process command line is: " + trvinfo + " /LoadCerts |...|InstallVeltanCerts: End|InstallTessel: " + installer + "|...|InstallTessel: End"},
       {"32-bit", 1, "ti", 1, "...x86\"\r\n..." + I + "\\x86\\vtnhidin.exe -c ...", "...", "...", nullptr, true},
       {"tool missing", 1, "i", 1, installed, "...NOT FOUND at " + trvinfo + "|InstallVeltanCerts: Failed as trvinfo.exe is not found " + trvinfo + "|...still returning SUCCESS|InstallTessel: " + I + "..."},
-      {"search path refused", 1, "ti", 1, certs.substr(0, certs.find('\n') + 1) + installed, "...|InstallVeltanCerts: Failed to /SetSearchPath " + trvinfo + searchPath + failedCerts + "...",
-       "...Failed to /SetSearchPath" + trvinfo + searchPath + failedCerts + "...", L"/SetSearchPath=1"},
-      {"certificates refused", 1, "ti", 1, certs + installed, "...|InstallVeltanCerts: Failed " + trvinfo + " /LoadCerts " + failedCerts + "...",
-       "...|InstallVeltanCerts: Failed" + trvinfo + " /LoadCerts " + failedCerts + "...", L"/LoadCerts=1"},
+      {"search path refused", 1, "ti", 1, certs.substr(0, certs.find('\n') + 1) + installed, "...|InstallVeltanCerts: Failed to /SetSearchPath " + trvinfo + searchPath + failedCerts + "...", "...Failed to /SetSearchPath" + trvinfo + searchPath + failedCerts + "...", L"/SetSearchPath=1"},
+      {"certificates refused", 1, "ti", 1, certs + installed, "...|InstallVeltanCerts: Failed " + trvinfo + " /LoadCerts " + failedCerts + "...", "...|InstallVeltanCerts: Failed" + trvinfo + " /LoadCerts " + failedCerts + "...", L"/LoadCerts=1"},
       {"no InstDir", 1, "tp", 0, "", "...|InstallTessel : Unable to get LYN installation directory", "InstallTessel: Unable to get the LYN install directory"},
-      {"removal", 2, "tip", 1, T + "|" + removal + "\r\n", "InstallTessel: Start , isInstall= 2| |TESSEL: [INFO] Destination folder is [" + T + "]" + copied + "vtnhidin.exe] to [" + T +
-           "\\vtnhidin.exe]" + copied + "vtnhidid.xml] to [" + T + "\\vtnhidid.xml]" + copied + "vtnprod.xml] to [" + T + "\\vtnprod.xml]|TESSEL: [INFO] CreateProcess [" + removal + "]|InstallTessel: End", ""},
+      {"removal", 2, "tip", 1, T + "|" + removal + "\r\n", "InstallTessel: Start , isInstall= 2| |TESSEL: [INFO] Destination folder is [" + T + "]" + copied + "vtnhidin.exe] to [" + T + "\\vtnhidin.exe]" + copied + "vtnhidid.xml] to [" + T + "\\vtnhidid.xml]" + copied + "vtnprod.xml] to [" + T + "\\vtnprod.xml]|TESSEL: [INFO] CreateProcess [" + removal + "]|InstallTessel: End", ""},
       {"removal of the .pre set", 0, "ir", 1, T + "|" + removal + "\r\n", "..." + copied + "vtnprod.xml.pre] to [" + T + "\\vtnprod.xml]|..."},
       {"member missing", 0, "im", 1, "", "...complete set of uninstall files cannot be found" + notCopied + "[2]|..."},
       {"no platform key", 0, "i", 1, "", "...Unable to get basalt destination location [2]" + notCopied + "[2]|..."},
@@ -232,20 +203,16 @@ TEST(PlatformCore, InstallsAfterTheCertificatesAndRemovesFromAFreshTemporaryCopy
     SCOPED_TRACE(row.name);
     ComponentKeys keys;
     Place(toolFolder + L"\\Basalt", strchr(row.state, 't') ? "trvinfo.exe" : "");
-    Place(platform, strchr(row.state, 'r')   ? "vtnhidin.exe.pre|vtnhidid.xml.pre|vtnprod.xml.pre"
-                    : strchr(row.state, 'm') ? "vtnhidin.exe|vtnhidid.xml|vtnprod.xml.pre"
-                                             : "vtnhidin.exe|vtnhidid.xml|vtnprod.xml");
+    Place(platform, strchr(row.state, 'r') ? "vtnhidin.exe.pre|vtnhidid.xml.pre|vtnprod.xml.pre" : strchr(row.state, 'm') ? "vtnhidin.exe|vtnhidid.xml|vtnprod.xml.pre" : "vtnhidin.exe|vtnhidid.xml|vtnprod.xml");
     if (strchr(row.state, 'i')) keys.SetProduct(L"InstDir", product.path + L"\\");
     if (strpbrk(row.state, "prmL")) keys.SetPlatformFolder(strchr(row.state, 'L') ? std::wstring(250, L'a') : platform);
     ScopedEnvironmentVariable exitRule(L"IH_VENDOR_EXIT", row.exitRule);
     ScopedSeam<int (*)()> bits(platform_seams::is64BitWindows, row.bits32 ? +[] { return 0; } : +[] { return 1; });
     BothLogs logs;
-    HandleProbe probe;
-    EXPECT_EQ(InstallTessel(logs.handle(), row.isInstall), row.result);
-    EXPECT_TRUE(probe.Unchanged());
-    EXPECT_TRUE(Matches(ReadFileBytes(calls), row.calls)) << ReadFileBytes(calls);
-    EXPECT_TRUE(Matches(logs.Text(), row.text)) << logs.Text();
-    EXPECT_TRUE(Matches(logs.Records(), row.records)) << logs.Records();
+    EXPECT_EQ(logs.Run([&] { return InstallTessel(logs.handle(), row.isInstall); }), row.result);
+    EXPECT_TRUE(Matches(ReadFileBytes(calls), row.calls));
+    EXPECT_TRUE(Matches(logs.Text(), row.text));
+    EXPECT_TRUE(Matches(logs.Records(), row.records));
     EXPECT_EQ(TemporaryFolderLeft(), L"");
     DeleteFileW(calls.c_str());
   }
@@ -255,16 +222,16 @@ TEST(PlatformCore, InstallsAfterTheCertificatesAndRemovesFromAFreshTemporaryCopy
   keys.SetPlatformFolder(platform);
   ScopedEnvironmentVariable exitRule(L"IH_VENDOR_EXIT", L"-u=7");
   DWORD exitCode = 0;
-  EXPECT_EQ(uninstallTessel(Widen(id).c_str(), exitCode, nullptr, nullptr, INFINITE, LogTesselMessage, nullptr), 0u);
+  const auto uninstall = [&](DWORD timeout, const wchar_t* extra) { return uninstallTessel(Widen(id).c_str(), exitCode, nullptr, nullptr, timeout, LogTesselMessage, extra); };
+  EXPECT_EQ(uninstall(INFINITE, nullptr), 0u);
   EXPECT_EQ(exitCode, 7u);
   BothLogs logs;
-  EXPECT_EQ(uninstallTessel(Widen(id).c_str(), exitCode, nullptr, nullptr, INFINITE, LogTesselMessage, std::wstring(4100, L'x').c_str()), 111u);
+  EXPECT_EQ(uninstall(INFINITE, std::wstring(4100, L'x').c_str()), 111u);
   EXPECT_TRUE(Matches(logs.Text(), "...|TESSEL: [ERROR] Command line of the vtnhidin uninstaller is longer than 4095 characters [...]"));
-  EXPECT_TRUE(Matches(ReadFileBytes(calls) + Narrow(TemporaryFolderLeft()),
-                      T + "|\"" + T + "\\vtnhidin.exe\" -u -g " + id + "\r\n"));
+  EXPECT_TRUE(Matches(ReadFileBytes(calls) + Narrow(TemporaryFolderLeft()), T + "|\"" + T + "\\vtnhidin.exe\" -u -g " + id + "\r\n"));
   const UniqueKernelHandle finish(CreateEventW(nullptr, TRUE, FALSE, L"IH_VENDOR_FINISH"));
   ScopedEnvironmentVariable wait(L"IH_VENDOR_EXIT", L"-u=wait");
-  EXPECT_EQ(uninstallTessel(Widen(id).c_str(), exitCode, nullptr, nullptr, 300, LogTesselMessage, nullptr), 1460u);
+  EXPECT_EQ(uninstall(300, nullptr), 1460u);
   EXPECT_NE(TemporaryFolderLeft(), L"");  // its program still runs from it
   SetEvent(finish.get());
   for (int i = 0; i < 100 && !TemporaryFolderLeft().empty(); ++i) Sleep(100), RemoveTree(TemporaryFolderLeft());

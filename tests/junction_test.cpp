@@ -1,9 +1,7 @@
-#include <gtest/gtest.h>
+#include "support/TestSupport.h"
 
 #include "checks/Junction.h"
 #include "frame/Exports.h"
-#include "support/ScopedSeam.h"
-#include "support/TestSupport.h"
 
 using namespace testsupport;
 
@@ -17,13 +15,8 @@ const std::vector<std::string> kExamined = {
     LYN + "\\x64\\x86", LYN + "\\x86", LYN + "\\x86\\x64", LYN + "\\x86\\x86"};
 
 // One path is a reparse point or unreadable; Wine reports no reparse tag, so the seams do.
-struct Row {
-  const char* name;
-  std::string path;
-  DWORD attributesError, findError, tag;
-  int result;
-  size_t examined;
-  std::vector<std::string> lines;  // of that path, after "get attributes of"
+struct Row {  // lines: of that path, after "get attributes of"
+  const char* name; std::string path; DWORD attributesError, findError, tag; int result; size_t examined; std::vector<std::string> lines;
 };
 const Row* g_row = nullptr;
 
@@ -53,14 +46,11 @@ TEST(JunctionCheck, FirstFailingPathEndsTheCheck) {
       {"directory symbolic link", "C:\\ProgramData", 0, 0, 0xA000000C, -1, 9, {A, R, kJunction, ""}},
       {"tag sharing only the lowest bit", LYN + "\\x86\\x86", 0, 0, 0x00000001, -1, 18, {A, R, kJunction, ""}},
       {"tag sharing no bit", PD + "\\LYN\\Logs", 0, 0, 0x4000000C, 0, 18, {A, R}},
-      {"reparse point not found", "C:\\Program Files", 0, ERROR_FILE_NOT_FOUND, 0, 0, 18,
-       {A, R, "FindFirstFile failed for ERROR_FILE_NOT_FOUND(2)", ""}},
-      {"reparse point not listable", PD + "\\LYN\\Policy", 0, ERROR_ACCESS_DENIED, 0, -1, 6,
-       {A, R, "FindFirstFile failed (5)", ""}},
+      {"reparse point not found", "C:\\Program Files", 0, ERROR_FILE_NOT_FOUND, 0, 0, 18, {A, R, "FindFirstFile failed for ERROR_FILE_NOT_FOUND(2)", ""}},
+      {"reparse point not listable", PD + "\\LYN\\Policy", 0, ERROR_ACCESS_DENIED, 0, -1, 6, {A, R, "FindFirstFile failed (5)", ""}},
       {"attributes unreadable", LYN + "\\en", ERROR_ACCESS_DENIED, 0, 0, -1, 12, {J + "ERROR_INVALID_PARAMETER : 5"}},
   };
-  RemoveTree(Widen(PF));
-  RemoveTree(Widen(PD));
+  RemoveTree(Widen(PF)), RemoveTree(Widen(PD));
   ScopedSeam attributes(junction_seams::getFileAttributes, &FakeAttributes);
   ScopedSeam find(junction_seams::findFirstFile, &FakeFind);
   for (const Row& row : rows) {
@@ -76,10 +66,8 @@ TEST(JunctionCheck, FirstFailingPathEndsTheCheck) {
         expected.push_back(J + "ERROR_PATH_NOT_FOUND : " + (path == PF || path == PD ? "2" : "3"));
     }
     if (row.result == 0) expected.insert(expected.end(), {"CheckJunction : End", ""});
-    HandleProbe handles;
-    LogCapture log;
-    EXPECT_EQ(CheckJunction(12345), row.result);  // the installer handle plays no part
-    EXPECT_TRUE(handles.Unchanged());
-    EXPECT_EQ(log.Lines(), expected);
+    BothLogs logs;
+    EXPECT_EQ(logs.Run([] { return CheckJunction(12345); }), row.result);  // the installer handle plays no part
+    EXPECT_EQ(logs.Lines(), expected);
   }
 }

@@ -1,127 +1,86 @@
-#include <gtest/gtest.h>
-
-#include <functional>
+#include "support/TestSupport.h"
 
 #include "frame/RegistryHelper.h"
-#include "support/TestSupport.h"
 
 using namespace testsupport;
 
 namespace {
-const std::wstring kKey = L"Software\\Norvale\\IHRegistryTest";
-const std::wstring kBase = L"HKEY_LOCAL_MACHINE\\" + kKey;
+const std::wstring kKey = L"Software\\Norvale\\IHRegistryTest", kBase = L"HKEY_LOCAL_MACHINE\\" + kKey;
+const REGSAM k32 = KEY_WOW64_32KEY, k64 = KEY_WOW64_64KEY;
 
 void SetRaw(const wchar_t* name, DWORD type, const void* data, DWORD size) {
-  HKEY key;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr), 0);
-  RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size);
-  RegCloseKey(key);
+  UniqueRegKey key;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr), 0);
+  RegSetValueExW(key.get(), name, 0, type, static_cast<const BYTE*>(data), size);
 }
 
-std::wstring Str(const std::wstring& path, REGSAM view = 0) {
-  std::wstring value = L"unset";
-  return ReadRegistryString(path, value, view) == 0 ? value : L"-1:" + value;
-}
-std::wstring Dword(const std::wstring& path) {
-  DWORD value = 7;
-  return ReadRegistryDword(path, value, 0) == 0 ? std::to_wstring(value) : L"-1:" + std::to_wstring(value);
-}
-// Observations in the order they were made (operands of + are unsequenced).
-struct Seq {
-  std::wstring text;
-  explicit Seq(int first) : text(std::to_wstring(first)) {}
-  explicit Seq(const std::wstring& first) : text(first) {}
-  Seq& operator<<(int next) { return *this << std::to_wstring(next); }
-  Seq& operator<<(const std::wstring& next) {
-    text += L" " + next;
-    return *this;
+// One call of the helper as text: S/D read a string/number (a failed read shows what the output held afterwards);
+// s/d write the view's name or 42, then read it back; v/k delete a value/key, then tell whether the key is there.
+std::wstring Call(char op, const std::wstring& path, REGSAM view) {
+  std::wstring text = L"unset", key = path.substr(0, op == 'v' ? path.rfind(L"\\\\") : path.size());
+  DWORD number = 7;
+  int result = 0;
+  switch (op) {
+    case 'S': return ReadRegistryString(path, text, view) == 0 ? text : L"-1:" + text;
+    case 'D': return ReadRegistryDword(path, number, view) == 0 ? std::to_wstring(number) : L"-1:" + std::to_wstring(number);
+    case 's': result = WriteRegistryString(path, view == k32 ? L"32" : view == k64 ? L"64" : L"v", view); return std::to_wstring(result) + L" " + Call('S', path, view);
+    case 'd': result = WriteRegistryDword(path, 42, view); return std::to_wstring(result) + L" " + Call('D', path, view);
+    case 'v': result = DeleteRegistryValue(path, view); break;
+    case 'k': result = DeleteRegistryKey(path, view); break;
   }
-  operator std::wstring() const { return text; }
-};
-
-std::wstring Exists(const std::wstring& subKey, REGSAM view = 0) {
-  return RegKeyExists(HKEY_LOCAL_MACHINE, kKey + subKey, view) ? L"present" : L"absent";
+  const bool below = key.rfind(L"HKEY_LOCAL_MACHINE\\", 0) == 0;
+  return std::to_wstring(result) + (below && RegKeyExists(HKEY_LOCAL_MACHINE, key.substr(19), view) ? L" present" : L" absent");
 }
 }  // namespace
 
+// Rows run in order on one key; each call must close the keys it opened.
 TEST(RegistryHelper, ValuePathsTypesViewsAndDeletion) {
-  ScopedRegistryKey cleanup64{HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_64KEY};
-  ScopedRegistryKey cleanup32{HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_32KEY};
+  ScopedRegistryKey cleanup64{HKEY_LOCAL_MACHINE, kKey, k64}, cleanup32{HKEY_LOCAL_MACHINE, kKey, k32};
   const wchar_t embedded[] = {L'a', L'b', 0, L'c', L'd'}, unterminated[] = {L'x', L'y', L'z'}, one[] = L"A";
-  const std::string eight(8, '\x01');
   SetRaw(L"Embedded", REG_SZ, embedded, sizeof(embedded));
   SetRaw(L"Unterminated", REG_SZ, unterminated, sizeof(unterminated));
   SetRaw(L"Empty", REG_SZ, nullptr, 0);
   SetRaw(L"Expand", REG_EXPAND_SZ, L"%SystemRoot%\\T", 30);
   SetRaw(L"OneChar", REG_SZ, one, sizeof(one));  // 'A', 0: four bytes
-  SetRaw(L"Eight", REG_BINARY, eight.data(), 8);
+  SetRaw(L"Eight", REG_BINARY, "\1\1\1\1\1\1\1\1", 8);
   RegSetDword(HKEY_LOCAL_MACHINE, kKey, L"Number", 5);
   RegSetString(HKEY_LOCAL_MACHINE, kKey, L"InstDir", L"C:\\LYN\\");
   RegSetDword(HKEY_LOCAL_MACHINE, kKey + L"\\Parent\\Child", L"V", 1);
-
-  struct Row {
-    const char* name;
-    std::function<std::wstring()> observe;
-    std::wstring expected;
+  const struct {
+    const char* name; char op; std::wstring path; REGSAM view; std::wstring expected;
   } rows[] = {
-      {"string keeps one backslash of the pair in the key", [] { return Str(kBase + L"\\\\InstDir"); }, L"C:\\LYN\\"},
-      {"string stops at the first null", [] { return Str(kBase + L"\\\\Embedded"); }, L"ab"},
-      {"string without terminator", [] { return Str(kBase + L"\\\\Unterminated"); }, L"xyz"},
-      {"empty string", [] { return Str(kBase + L"\\\\Empty"); }, L""},
-      {"expandable text unexpanded", [] { return Str(kBase + L"\\\\Expand"); }, L"%SystemRoot%\\T"},
-      {"string refuses a number", [] { return Str(kBase + L"\\\\Number"); }, L"-1:unset"},
-      {"dword takes four bytes of any type", [] { return Dword(kBase + L"\\\\OneChar"); }, L"65"},
-      {"dword refuses eight bytes", [] { return Dword(kBase + L"\\\\Eight"); }, L"-1:7"},
-      {"dword missing value", [] { return Dword(kBase + L"\\\\Missing"); }, L"-1:7"},
-      {"writes create missing keys",
-       [] {
-         Seq seq{WriteRegistryString(kBase + L"\\Deep\\Er\\\\Name", L"v", 0)};
-         seq << WriteRegistryDword(kBase + L"\\Deep\\\\Pid", 42, 0) << Str(kBase + L"\\Deep\\Er\\\\Name");
-         return seq << Dword(kBase + L"\\Deep\\\\Pid");
-       },
-       L"0 0 v 42"},
-      {"leading and repeated backslashes skipped",
-       [] {
-         Seq seq{WriteRegistryDword(L"\\\\HKEY_LOCAL_MACHINE\\\\\\" + kKey + L"\\\\Skip", 3, 0)};
-         return seq << Dword(kBase + L"\\\\Skip");
-       },
-       L"0 3"},
-      {"unknown hive, lower case, no backslash",
-       [] {
-         Seq seq{Str(L"\\HKEY_LOCAL_MACHINE")};
-         for (std::wstring path : {L"HKLM\\" + kKey + L"\\\\V", std::wstring(L"hkey_local_machine\\S\\\\V"), std::wstring(L"None")})
-           seq << WriteRegistryDword(path, 1, 0) << DeleteRegistryValue(path, 0) << DeleteRegistryKey(path, 0) << Str(path);
-         return seq;
-       },
-       L"-1:unset -1 -1 -1 -1:unset -1 -1 -1 -1:unset -1 -1 -1 -1:unset"},
-      {"views are passed through",
-       [] {
-         WriteRegistryString(kBase + L"\\\\Where", L"32", KEY_WOW64_32KEY);
-         WriteRegistryString(kBase + L"\\\\Where", L"64", KEY_WOW64_64KEY);
-         Seq seq{Str(kBase + L"\\\\Where")};
-         seq << Str(kBase + L"\\\\Where", KEY_WOW64_32KEY) << DeleteRegistryValue(kBase + L"\\\\Where", KEY_WOW64_32KEY);
-         return seq << Str(kBase + L"\\\\Where", KEY_WOW64_32KEY) << Str(kBase + L"\\\\Where", KEY_WOW64_64KEY);
-       },
-       L"64 32 0 -1:unset 64"},
-      {"delete value on a missing key creates the key and fails",
-       [] {
-         Seq seq{DeleteRegistryValue(kBase + L"\\New\\\\Value", 0)};
-         return seq << Exists(L"\\New");
-       },
-       L"-1 present"},
-      {"delete key refuses subkeys, removes a leaf, creates and removes a missing one",
-       [] {
-         Seq seq{DeleteRegistryKey(kBase + L"\\Parent", 0)};
-         seq << Exists(L"\\Parent\\Child") << DeleteRegistryKey(kBase + L"\\Parent\\Child", 0) << Exists(L"\\Parent\\Child");
-         return seq << DeleteRegistryKey(kBase + L"\\Never", 0) << Exists(L"\\Never");
-       },
-       L"-1 present 0 absent 0 absent"},
+      {"string keeps one backslash of the pair in the key", 'S', kBase + L"\\\\InstDir", 0, L"C:\\LYN\\"},
+      {"string stops at the first null", 'S', kBase + L"\\\\Embedded", 0, L"ab"},
+      {"string without terminator", 'S', kBase + L"\\\\Unterminated", 0, L"xyz"},
+      {"empty string", 'S', kBase + L"\\\\Empty", 0, L""},
+      {"expandable text unexpanded", 'S', kBase + L"\\\\Expand", 0, L"%SystemRoot%\\T"},
+      {"string refuses a number", 'S', kBase + L"\\\\Number", 0, L"-1:unset"},
+      {"dword takes four bytes of any type", 'D', kBase + L"\\\\OneChar", 0, L"65"},
+      {"dword refuses eight bytes", 'D', kBase + L"\\\\Eight", 0, L"-1:7"},
+      {"dword missing value", 'D', kBase + L"\\\\Missing", 0, L"-1:7"},
+      {"string write creates missing keys", 's', kBase + L"\\Deep\\Er\\\\Name", 0, L"0 v"},
+      {"dword write creates missing keys", 'd', kBase + L"\\Deep\\\\Pid", 0, L"0 42"},
+      {"leading and repeated backslashes skipped", 'd', L"\\\\HKEY_LOCAL_MACHINE\\\\\\" + kKey + L"\\\\Skip", 0, L"0 42"},
+      {"... to the key they name", 'D', kBase + L"\\\\Skip", 0, L"42"},
+      {"no key", 'S', L"\\HKEY_LOCAL_MACHINE", 0, L"-1:unset"},
+      {"unknown hive", 'd', L"HKLM\\" + kKey + L"\\\\V", 0, L"-1 -1:7"},
+      {"hive in lower case", 'd', L"hkey_local_machine\\S\\\\V", 0, L"-1 -1:7"},
+      {"no backslash", 's', L"None", 0, L"-1 -1:unset"},
+      {"no backslash, key", 'k', L"None", 0, L"-1 absent"},
+      {"32-bit view written", 's', kBase + L"\\\\Where", k32, L"0 32"},
+      {"64-bit view written", 's', kBase + L"\\\\Where", k64, L"0 64"},
+      {"default view", 'S', kBase + L"\\\\Where", 0, L"64"},
+      {"value deleted in the 32-bit view", 'v', kBase + L"\\\\Where", k32, L"0 present"},
+      {"... gone there", 'S', kBase + L"\\\\Where", k32, L"-1:unset"},
+      {"... kept in the 64-bit view", 'S', kBase + L"\\\\Where", k64, L"64"},
+      {"value delete on a missing key fails, having created the key", 'v', kBase + L"\\New\\\\Value", 0, L"-1 present"},
+      {"key delete refuses subkeys", 'k', kBase + L"\\Parent", 0, L"-1 present"},
+      {"key delete removes a leaf", 'k', kBase + L"\\Parent\\Child", 0, L"0 absent"},
+      {"key delete creates and removes a missing one", 'k', kBase + L"\\Never", 0, L"0 absent"},
   };
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    const HandleProbe rowProbe;
-    EXPECT_EQ(row.observe(), row.expected);
-    EXPECT_TRUE(rowProbe.Unchanged()) << "a registry key was left open";
+    BothLogs logs;
+    EXPECT_EQ(logs.Run([&] { return Call(row.op, row.path, row.view); }), row.expected);
   }
-
 }

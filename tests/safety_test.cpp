@@ -67,8 +67,8 @@ TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
       {"the uninstall set's folder is a link", common, "set", "ln -s $V",
        [&] { deleteZpkInstallSetFromTmp(LogTesselMessage, set.c_str(), GetUninstallFileSet(L"{0}")); },
        "TESSEL: [ERROR] Failed to delete temporary folder [" + Narrow(set) + "] [1920]"},
-      {"the text log's folder is a link", common, Unix(LogFolder()), "ln -s $V", log, ""},
-      {"the text log is a second name", common, Unix(LogFile()), "ln $V/vtnhidin.exe", log, ""},
+      {"the text log's folder is a link", common, Unix(logdetail::LogFolderPath()), "ln -s $V", log, ""},
+      {"the text log is a second name", common, Unix(logdetail::LogFilePath()), "ln $V/vtnhidin.exe", log, ""},
       {"captured output into a second name", common, "out.txt", "ln $V/vtnhidin.exe",
        [&] { CreateAndExecuteCmdLineProcessWithOutputToFile(0, child, out, true); },
        "CreateAndExecuteCmdLineProcessWithOutputToFile : Failed to create redirection file its OK? error code = 1920"},
@@ -93,7 +93,7 @@ TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     keys.SetProduct(L"CommonAppDataFolder", row.value);
-    CreateDirectoryW(LogFolder().c_str(), nullptr);
+    CreateDirectoryW(logdetail::LogFolderPath().c_str(), nullptr);
     ASSERT_EQ(RunUnix(cd + "V=" + victim + " && rm -rf common set rel && mkdir -p $V/empty common/Veltan/ORB/Policy " +
                       "common/Norvale/LYN/Logs/Archive && printf victim >$V/vtnhidin.exe && printf policy >" +
                       "common/Veltan/ORB/Policy/ORBPolicy.opg && rm -rf " + row.link + " && " + row.ln + " " + row.link), 0);

@@ -62,7 +62,7 @@ TEST(VendorFault, ACrashFailsTheVendorCallAndIsLogged) {
       LogCapture log;
       EXPECT_EQ(call(row.call, how[h].c_str()), h < 2 ? row.result : row.probed);
       const std::string line = row.crashed + " crashed with exception " + code[h] + "; the call counts as failed";
-      const std::vector<std::string> lines = log.Messages();
+      const std::vector<std::string> lines = log.Lines(true);
       EXPECT_EQ(std::count(lines.begin(), lines.end(), line), h < 2 ? 1 : 0) << log.Raw();
       EXPECT_EQ(log.Raw().find(" crashed with exception ") != std::string::npos, h < 2) << log.Raw();
       EXPECT_EQ(GetModuleHandleW(row.module), nullptr);

@@ -1,49 +1,33 @@
-// Helpers for the component tests: both logs of one run, matching a log with
-// wildcards, the product's and the platform's registry keys, scratch folders.
+// Helpers for the component tests: matching a log with wildcards, the product's
+// and the platform's registry keys, scratch folders.
 #pragma once
 
 #include <shlobj.h>
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
 #include "support/TestSupport.h"
 
 namespace testsupport {
 
 // True when text from t on reads as pattern from p on; each "..." in the pattern stands for any run of characters.
-inline bool Matches(const std::string& text, const std::string& pattern, size_t t = 0, size_t p = 0) {
+inline bool MatchesFrom(const std::string& text, const std::string& pattern, size_t t, size_t p) {
   const size_t wild = pattern.find("...", p);
   if (wild == std::string::npos) return text.compare(t, std::string::npos, pattern, p) == 0;
   for (size_t at = t + wild - p; text.compare(t, wild - p, pattern, p, wild - p) == 0 && at <= text.size(); ++at)
-    if (Matches(text, pattern, at, wild + 3)) return true;
+    if (MatchesFrom(text, pattern, at, wild + 3)) return true;
   return false;
 }
-
-// A real installer handle, and what the engine and the text log receive from
-// construction on, each joined with "|" (a text ending in "\n" reads "text||next").
-class BothLogs {
- public:
-  MSIHANDLE handle() const { return m_session.handle(); }
-  std::string Records() const { return Joined(m_session.Texts()); }
-  std::string Text() const { return Joined(m_text.Lines()); }
-
- private:
-  static std::string Joined(const std::vector<std::string>& lines) {
-    std::string joined;
-    for (const auto& line : lines) joined += (&line == &lines.front() ? "" : "|") + line;
-    return joined;
-  }
-  MsiTestSession m_session;
-  LogCapture m_text;
-};
+// The text shows when it does not match.
+inline testing::AssertionResult Matches(const std::string& text, const std::string& pattern) {
+  return MatchesFrom(text, pattern, 0, 0) ? testing::AssertionSuccess() : testing::AssertionFailure() << text;
+}
 
 // A fresh, empty C:\ih-components\<name>, removed again with what it holds.
 struct ScratchFolder {
   explicit ScratchFolder(const std::wstring& name) : path(L"C:\\ih-components\\" + name) {
-    RemoveTree(path);
-    SHCreateDirectoryExW(nullptr, path.c_str(), nullptr);
+    RemoveTree(path), SHCreateDirectoryExW(nullptr, path.c_str(), nullptr);
   }
   ~ScratchFolder() { RemoveTree(path), RemoveDirectoryW(L"C:\\ih-components"); }  // the parent once empty
   std::wstring operator/(const std::wstring& name) const { return path + L"\\" + name; }
@@ -53,18 +37,11 @@ struct ScratchFolder {
 // The product's key (64-bit view) and the platform's key (32-bit view):
 // absent at the start, removed with the parents they needed at the end.
 struct ComponentKeys {
-  ComponentKeys() {
-    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Norvale\\LYN\\General", KEY_WOW64_64KEY, 0);
-    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Veltan\\Basalt", KEY_WOW64_32KEY, 0);
-  }
-  void SetProduct(const wchar_t* name, const std::wstring& value) const {
-    RegSetString(HKEY_LOCAL_MACHINE, L"Software\\Norvale\\LYN\\General", name, value, KEY_WOW64_64KEY);
-  }
-  void SetPlatformFolder(const std::wstring& folder) const {
-    RegSetString(HKEY_LOCAL_MACHINE, L"Software\\Veltan\\Basalt", L"szInstallDir64", folder, KEY_WOW64_32KEY);
-  }
-  ScopedRegistryKey product{HKEY_LOCAL_MACHINE, L"Software\\Norvale\\LYN\\General", KEY_WOW64_64KEY};
-  ScopedRegistryKey platform{HKEY_LOCAL_MACHINE, L"Software\\Veltan\\Basalt", KEY_WOW64_32KEY};
+  static constexpr const wchar_t *kProduct = L"Software\\Norvale\\LYN\\General", *kPlatform = L"Software\\Veltan\\Basalt";
+  ComponentKeys() { RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kProduct, KEY_WOW64_64KEY, 0), RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kPlatform, KEY_WOW64_32KEY, 0); }
+  void SetProduct(const wchar_t* name, const std::wstring& value) const { RegSetString(HKEY_LOCAL_MACHINE, kProduct, name, value, KEY_WOW64_64KEY); }
+  void SetPlatformFolder(const std::wstring& folder) const { RegSetString(HKEY_LOCAL_MACHINE, kPlatform, L"szInstallDir64", folder, KEY_WOW64_32KEY); }
+  ScopedRegistryKey product{HKEY_LOCAL_MACHINE, kProduct, KEY_WOW64_64KEY}, platform{HKEY_LOCAL_MACHINE, kPlatform, KEY_WOW64_32KEY};
 };
 
 }  // namespace testsupport

@@ -4,11 +4,10 @@
 #include <psapi.h>
 #include <shellapi.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <vector>
 #include <regex>
+#include <vector>
 
+#include "frame/Log.h"
 #include "frame/Owners.h"
 
 namespace testsupport {
@@ -19,19 +18,7 @@ std::string Narrow(const std::wstring& text) {
   return out;
 }
 
-std::wstring Widen(const std::string& text) {
-  std::wstring out;
-  for (char c : text) out += static_cast<wchar_t>(static_cast<unsigned char>(c));
-  return out;
-}
-
-std::wstring LogFolder() {
-  wchar_t root[MAX_PATH] = {};
-  ExpandEnvironmentStringsW(L"%systemroot%", root, MAX_PATH);
-  return std::wstring(root) + L"\\Temp\\NorvaleLogs";
-}
-
-std::wstring LogFile() { return LogFolder() + L"\\LYNInstLogs_4.9.0.txt"; }
+std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }  // ASCII only
 
 std::string ReadFileBytes(const std::wstring& path) {
   UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -53,14 +40,9 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
 bool PathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool RemoveTree(const std::wstring& path) {
-  if (!PathExists(path)) return true;
-  std::wstring from = path;
-  from.push_back(L'\0');
-  SHFILEOPSTRUCTW op = {};
-  op.wFunc = FO_DELETE;
-  op.pFrom = from.c_str();
-  op.fFlags = FOF_NO_UI;
-  SHFileOperationW(&op);
+  const std::wstring from = path + L'\0';  // a list of paths, ended by an empty one
+  SHFILEOPSTRUCTW op = {nullptr, FO_DELETE, from.c_str(), nullptr, FOF_NO_UI};
+  if (PathExists(path)) SHFileOperationW(&op);
   return !PathExists(path);
 }
 
@@ -72,18 +54,13 @@ void SetVariable(const std::wstring& name, const wchar_t* value) {
   _wputenv(assignment.c_str());
   SetEnvironmentVariableW(name.c_str(), value);
 }
-
 }  // namespace
 
 ScopedEnvironmentVariable::ScopedEnvironmentVariable(const std::wstring& name, const wchar_t* value)
-    : m_name(name), m_hadValue(false) {
-  const DWORD needed = GetEnvironmentVariableW(name.c_str(), nullptr, 0);
-  if (needed > 0) {
-    std::vector<wchar_t> buffer(needed);
-    GetEnvironmentVariableW(name.c_str(), buffer.data(), needed);
-    m_oldValue = buffer.data();
-    m_hadValue = true;
-  }
+    : m_name(name), m_hadValue(GetEnvironmentVariableW(name.c_str(), nullptr, 0) > 0) {
+  std::vector<wchar_t> buffer(GetEnvironmentVariableW(name.c_str(), nullptr, 0) + 1);
+  GetEnvironmentVariableW(name.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+  m_oldValue = buffer.data();
   SetVariable(name, value);
 }
 
@@ -92,44 +69,34 @@ ScopedEnvironmentVariable::~ScopedEnvironmentVariable() {
 }
 
 namespace {
-long long FileSize(const std::wstring& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
-  return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
 const std::regex kPrefix(R"(^\[\d{1,2}-\d{1,2}-\d{4}\] \d{1,2}:\d{1,2}:\d{1,2}:\d{1,3} - )");
 }  // namespace
 
-LogCapture::LogCapture() : m_start(FileSize(LogFile())) {}
+LogCapture::LogCapture() : m_start(static_cast<long long>(ReadFileBytes(logdetail::LogFilePath()).size())) {}
 
 std::string LogCapture::Raw() const {
-  std::string all = ReadFileBytes(LogFile());
+  std::string all = ReadFileBytes(logdetail::LogFilePath());
   if (static_cast<long long>(all.size()) < m_start) return all;  // the log was replaced meanwhile
   return all.substr(static_cast<size_t>(m_start));
 }
 
-std::vector<std::string> LogCapture::Lines() const {
+std::vector<std::string> LogCapture::Lines(bool onlyPrefixed) const {
   std::vector<std::string> lines;
   const std::string raw = Raw();
-  for (size_t pos = 0; pos < raw.size();) {
-    size_t end = raw.find("\r\n", pos);
-    if (end == std::string::npos) end = raw.size();
-    lines.push_back(std::regex_replace(raw.substr(pos, end - pos), kPrefix, "", std::regex_constants::format_first_only));
-    pos = end + 2;
+  std::smatch prefix;
+  for (size_t pos = 0, end; pos < raw.size(); pos = end + 2) {
+    if ((end = raw.find("\r\n", pos)) == std::string::npos) end = raw.size();
+    const std::string line = raw.substr(pos, end - pos);
+    if (std::regex_search(line, prefix, kPrefix)) lines.push_back(prefix.suffix());
+    else if (!onlyPrefixed) lines.push_back(line);
   }
   return lines;
 }
 
-std::vector<std::string> LogCapture::Messages() const {
-  std::vector<std::string> messages;
-  const std::string raw = Raw();
-  std::smatch match;
-  for (size_t pos = 0, end; pos < raw.size(); pos = end + 2) {
-    if ((end = raw.find("\r\n", pos)) == std::string::npos) end = raw.size();
-    const std::string line = raw.substr(pos, end - pos);
-    if (std::regex_search(line, match, kPrefix)) messages.push_back(match.suffix());
-  }
-  return messages;
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string joined;
+  for (const auto& line : lines) joined += (&line == &lines.front() ? "" : "|") + line;
+  return joined;
 }
 
 std::wstring BuildDir() { return IH_BUILD_DIR; }
@@ -138,18 +105,12 @@ MsiTestSession::MsiTestSession() {
   MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
   MsiSetExternalUIRecord(&MsiTestSession::Handler, INSTALLLOGMODE_INFO, this, &m_previous);
   if (MsiOpenPackageW(IH_TINY_MSI, &m_handle) != ERROR_SUCCESS) m_handle = 0;
-  m_records.clear();  // what the engine said while opening the package
+  m_texts.clear();  // what the engine said while opening the package
 }
 
 MsiTestSession::~MsiTestSession() {
   if (m_handle != 0) MsiCloseHandle(m_handle);
   MsiSetExternalUIRecord(m_previous, 0, nullptr, nullptr);
-}
-
-std::vector<std::string> MsiTestSession::Texts() const {
-  std::vector<std::string> texts;
-  for (const auto& r : m_records) texts.push_back(Narrow(r.text.substr(r.text.compare(0, 10, L"Info 1000.") ? 0 : 10)));
-  return texts;
 }
 
 int WINAPI MsiTestSession::Handler(LPVOID context, UINT type, MSIHANDLE record) {
@@ -158,7 +119,7 @@ int WINAPI MsiTestSession::Handler(LPVOID context, UINT type, MSIHANDLE record) 
   wchar_t text[4096] = {};
   DWORD size = 4096;
   MsiFormatRecordW(self->m_handle, record, text, &size);
-  self->m_records.push_back({text, MsiRecordGetInteger(record, 1)});
+  self->m_texts.push_back(Narrow(text + (wcsncmp(text, L"Info 1000.", 10) ? 0 : 10)));
   return 1;
 }
 
@@ -181,38 +142,52 @@ ScopedRegistryKey::~ScopedRegistryKey() {
 }
 
 namespace {
-bool SetValue(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD type, const void* data,
-              DWORD size, REGSAM view) {
+bool SetValue(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD type, const void* data, DWORD size, REGSAM view) {
   UniqueRegKey key;
-  return RegCreateKeyExW(root, subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, key.put(), nullptr) ==
-             ERROR_SUCCESS &&
+  return RegCreateKeyExW(root, subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, key.put(), nullptr) == ERROR_SUCCESS &&
          RegSetValueExW(key.get(), name.c_str(), 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
-}
-// A value (or, with a null name, the key itself) read through the given view.
-bool GetValue(HKEY root, const std::wstring& subKey, const wchar_t* name, DWORD flags, void* data, DWORD size,
-              REGSAM view) {
-  UniqueRegKey key;
-  if (RegOpenKeyExW(root, subKey.c_str(), 0, KEY_QUERY_VALUE | view, key.put()) != ERROR_SUCCESS) return false;
-  return name == nullptr || RegGetValueW(key.get(), nullptr, name, flags, nullptr, data, data ? &size : nullptr) ==
-                                ERROR_SUCCESS;
 }
 }  // namespace
 
-bool RegSetString(HKEY root, const std::wstring& subKey, const std::wstring& name, const std::wstring& value,
-                  REGSAM view, DWORD type) {
-  return SetValue(root, subKey, name, type, value.c_str(), static_cast<DWORD>((value.size() + 1) * 2), view);
+bool RegSetString(HKEY root, const std::wstring& subKey, const std::wstring& name, const std::wstring& value, REGSAM view) {
+  return SetValue(root, subKey, name, REG_SZ, value.c_str(), static_cast<DWORD>((value.size() + 1) * 2), view);
 }
 bool RegSetDword(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD value, REGSAM view) {
   return SetValue(root, subKey, name, REG_DWORD, &value, sizeof(value), view);
 }
-bool RegGetDword(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD& value, REGSAM view) {
-  return GetValue(root, subKey, name.c_str(), RRF_RT_REG_DWORD, &value, sizeof(value), view);
-}
 bool RegKeyExists(HKEY root, const std::wstring& subKey, REGSAM view) {
-  return GetValue(root, subKey, nullptr, 0, nullptr, 0, view);
+  UniqueRegKey key;
+  return RegOpenKeyExW(root, subKey.c_str(), 0, KEY_QUERY_VALUE | view, key.put()) == ERROR_SUCCESS;
 }
-bool RegValueExists(HKEY root, const std::wstring& subKey, const std::wstring& name, REGSAM view) {
-  return GetValue(root, subKey, name.c_str(), RRF_RT_ANY, nullptr, 0, view);
+
+StartedProcess::StartedProcess(const std::wstring& program, const std::wstring& arguments) {
+  std::wstring line = L"\"" + program + L"\" " + arguments;  // the stand-in's own cap, should a test crash
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) return;
+  const UniqueKernelHandle thread(info.hThread);
+  process.reset(info.hProcess);
+  wchar_t loaded[MAX_PATH] = {};
+  for (int i = 0; i < 500 && !K32GetModuleFileNameExW(info.hProcess, nullptr, loaded, MAX_PATH); ++i) Sleep(20);
+}
+
+StartedProcess::~StartedProcess() {
+  if (process && TerminateProcess(process.get(), 1)) WaitForSingleObject(process.get(), 10000);
+}
+
+DWORD StartedProcess::WaitForExitCode(DWORD timeoutMs) const {
+  DWORD code = STILL_ACTIVE;
+  return WaitForSingleObject(process.get(), timeoutMs), GetExitCodeProcess(process.get(), &code), code;
+}
+
+std::wstring StandInPath(const std::wstring& name) { return BuildDir() + L"\\standins\\" + name; }
+
+std::vector<HANDLE> NextHandleValues(size_t count) {
+  std::vector<UniqueKernelHandle> events(count);
+  std::vector<HANDLE> handles;
+  for (auto& event : events) handles.push_back((event = UniqueKernelHandle(CreateEventW(nullptr, 0, 0, nullptr))).get());
+  return handles;
 }
 
 int RunUnix(const std::string& shellCommand) {
@@ -259,38 +234,6 @@ std::string UnixPath(const std::wstring& windowsPath) {
   std::string result = unixName;
   HeapFree(GetProcessHeap(), 0, unixName);
   return result;
-}
-
-StartedProcess::StartedProcess(const std::wstring& program, const std::wstring& arguments) {
-  std::wstring line = L"\"" + program + L"\" " + arguments;  // the stand-in's own cap, should a test crash
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info = {};
-  if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) return;
-  const UniqueKernelHandle thread(info.hThread);
-  process.reset(info.hProcess);
-  wchar_t loaded[MAX_PATH] = {};
-  for (int i = 0; i < 500 && !K32GetModuleFileNameExW(info.hProcess, nullptr, loaded, MAX_PATH); ++i) Sleep(20);
-}
-
-StartedProcess::~StartedProcess() {
-  if (process && TerminateProcess(process.get(), 1)) WaitForSingleObject(process.get(), 10000);
-}
-
-DWORD StartedProcess::WaitForExitCode(DWORD timeoutMs) const {
-  DWORD code = STILL_ACTIVE;
-  WaitForSingleObject(process.get(), timeoutMs);
-  GetExitCodeProcess(process.get(), &code);
-  return code;
-}
-
-std::wstring StandInPath(const std::wstring& name) { return BuildDir() + L"\\standins\\" + name; }
-
-std::vector<HANDLE> NextHandleValues(size_t count) {
-  std::vector<UniqueKernelHandle> events(count);
-  std::vector<HANDLE> handles;
-  for (auto& event : events) handles.push_back((event = UniqueKernelHandle(CreateEventW(nullptr, 0, 0, nullptr))).get());
-  return handles;
 }
 
 }  // namespace testsupport

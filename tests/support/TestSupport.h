@@ -1,14 +1,18 @@
-// Helpers shared by the tests: reading what the text log received, real
-// installer handles, cleaning up machine state, running Unix commands.
+// Helpers shared by the tests, the header each test includes first: reading
+// what the text log received, real installer handles, cleaning up machine
+// state, the handle probe, seams pointed elsewhere.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
 #include <msi.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "frame/Owners.h"
-#include <vector>
+#include "support/ScopedSeam.h"
 
 namespace testsupport {
 
@@ -25,19 +29,15 @@ class LogCapture {
   LogCapture();
   // The raw bytes appended since construction.
   std::string Raw() const;
-  // The messages, prefix removed, one entry per line written; a message that
-  // ended in "\n" shows as its text followed by an empty entry.
-  std::vector<std::string> Lines() const;
-  // Only the lines that carry a prefix (a message's own line breaks and the
-  // blank line after a message ending in "\n" left out), prefix removed.
-  std::vector<std::string> Messages() const;
+  // The lines, prefix removed; a message that ended in "\n" shows as its text
+  // followed by an empty entry. Only prefixed: a message's own line breaks and
+  // the blank line after a message ending in "\n" left out.
+  std::vector<std::string> Lines(bool onlyPrefixed = false) const;
 
  private:
   long long m_start;
 };
 
-std::wstring LogFolder();
-std::wstring LogFile();
 std::string ReadFileBytes(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 bool PathExists(const std::wstring& path);
@@ -48,23 +48,69 @@ bool RemoveTree(const std::wstring& path);
 // receives for it (INFO messages) captured.
 class MsiTestSession {
  public:
-  struct Record {
-    std::wstring text;  // field 0 formatted with the package, as the log shows it
-    int field1;
-  };
   MsiTestSession();
   ~MsiTestSession();
   MSIHANDLE handle() const { return m_handle; }
-  const std::vector<Record>& records() const { return m_records; }
-  // The records' texts as the log shows them: Wine puts "Info [1]." (field 1
-  // is 1000) in front of the template it hands an external handler, Windows does not.
-  std::vector<std::string> Texts() const;
+  // The records' texts as the log shows them (field 0 formatted with the
+  // package): Wine puts "Info 1000." in front of what it hands an external
+  // handler, Windows does not.
+  const std::vector<std::string>& Texts() const { return m_texts; }
 
  private:
   static int WINAPI Handler(LPVOID context, UINT type, MSIHANDLE record);
   MSIHANDLE m_handle = 0;
-  std::vector<Record> m_records;
+  std::vector<std::string> m_texts;
   INSTALLUI_HANDLER_RECORD m_previous = nullptr;
+};
+
+// The next free handle slots: Wine reuses the lowest free ones, so an
+// unchanged list after a call shows that the call closed every handle it
+// opened (a single slot would miss a handle opened after one that was closed).
+std::vector<HANDLE> NextHandleValues(size_t count = 32);
+
+// The one leak probe: made before a call, Unchanged() after it tells that the
+// call closed every handle it opened.
+class HandleProbe {
+ public:
+  HandleProbe() : m_before(NextHandleValues()) {}
+  bool Unchanged() const { return NextHandleValues() == m_before; }
+
+ private:
+  std::vector<HANDLE> m_before;
+};
+
+// Lines joined with "|" (a text ending in "\n" reads "text||next").
+std::string Joined(const std::vector<std::string>& lines);
+
+// The wanted lines come one after the other somewhere in the lines, which show when they do not.
+inline testing::AssertionResult Follow(const std::vector<std::string>& lines, const std::vector<std::string>& wanted) {
+  if (std::search(lines.begin(), lines.end(), wanted.begin(), wanted.end()) != lines.end()) return testing::AssertionSuccess();
+  return testing::AssertionFailure() << testing::PrintToString(lines);
+}
+
+// The one way to run the code under test: a real installer handle, and what
+// the engine and the text log receive from construction on.
+class BothLogs {
+ public:
+  MSIHANDLE handle() const { return m_session.handle(); }
+  // Runs a call and answers its result; the call must close every handle it opened.
+  template <typename Call>
+  auto Run(Call call) {
+    const HandleProbe probe;
+    const ScopeExit check([&probe] { EXPECT_TRUE(probe.Unchanged()) << "a handle was left open"; });
+    return call();
+  }
+  // The text-log lines of one call, run as Run runs it.
+  template <typename Call>
+  static std::vector<std::string> LinesOf(Call call) { BothLogs logs; return logs.Run(call), logs.Lines(); }
+  std::vector<std::string> Lines(bool onlyPrefixed = false) const { return m_text.Lines(onlyPrefixed); }
+  std::vector<std::string> RecordTexts() const { return m_session.Texts(); }
+  std::string Text() const { return Joined(m_text.Lines()); }
+  std::string Records() const { return Joined(m_session.Texts()); }
+
+ private:
+  MsiTestSession m_session;
+  LogCapture m_text;
 };
 
 // Deletes a registry key tree (in the given view) when the scope ends, together
@@ -88,12 +134,9 @@ struct ScopedEnvironmentVariable : NoCopy {
 };
 
 // Raw registry access for arranging and checking state in tests.
-bool RegSetString(HKEY root, const std::wstring& subKey, const std::wstring& name, const std::wstring& value,
-                  REGSAM view = 0, DWORD type = REG_SZ);
+bool RegSetString(HKEY root, const std::wstring& subKey, const std::wstring& name, const std::wstring& value, REGSAM view = 0);
 bool RegSetDword(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD value, REGSAM view = 0);
-bool RegGetDword(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD& value, REGSAM view = 0);
 bool RegKeyExists(HKEY root, const std::wstring& subKey, REGSAM view = 0);
-bool RegValueExists(HKEY root, const std::wstring& subKey, const std::wstring& name, REGSAM view = 0);
 
 // Runs a Unix shell command line (Wine starts ELF programs as they are) and
 // returns its exit code, or -1 when it could not be started.
@@ -101,16 +144,12 @@ int RunUnix(const std::string& shellCommand);
 // The Unix path of a Windows path (through Wine's own mapping).
 std::string UnixPath(const std::wstring& windowsPath);
 
-// The build tree, as a Windows path (Z:\...).
+// The build tree, as a Windows path (Z:\...), and a stand-in program in it.
 std::wstring BuildDir();
+std::wstring StandInPath(const std::wstring& name);
 
 std::string Narrow(const std::wstring& text);
 std::wstring Widen(const std::string& text);
-
-// The next free handle slots: Wine reuses the lowest free ones, so an
-// unchanged list after a call shows that the call closed every handle it
-// opened (a single slot would miss a handle opened after one that was closed).
-std::vector<HANDLE> NextHandleValues(size_t count = 32);
 
 // A long-running stand-in program, started and its main module loaded (so
 // that a lookup can read its path); ended when the scope ends.
@@ -121,18 +160,6 @@ struct StartedProcess {
   // Its exit code once it has ended, or STILL_ACTIVE after the time given.
   DWORD WaitForExitCode(DWORD timeoutMs = 10000) const;
   UniqueKernelHandle process;
-};
-std::wstring StandInPath(const std::wstring& name);
-
-// The one leak probe: made before a call, Unchanged() after it tells that the
-// call closed every handle it opened.
-class HandleProbe {
- public:
-  HandleProbe() : m_before(NextHandleValues()) {}
-  bool Unchanged() const { return NextHandleValues() == m_before; }
-
- private:
-  std::vector<HANDLE> m_before;
 };
 
 }  // namespace testsupport
