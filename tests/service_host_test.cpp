@@ -10,6 +10,7 @@
 
 #include "frame/Exports.h"
 #include "frame/Log.h"
+#include "frame/RegistryHelper.h"
 #include "process/ProductService.h"
 #include "process/QvmManager.h"
 
@@ -148,9 +149,8 @@ TEST(QvmHost, OperationsAndActionsAnswerSayAndLogWhatTheHostDid) {
     EXPECT_TRUE(row.sleeps == kRealTime ? GetTickCount() - began >= 6000u : g_sleeps == std::vector<DWORD>(row.sleeps, 2000)) << g_sleeps.size();
     EXPECT_FALSE(PathExists(scene.folder / L"QVMProfileForLYNService.xml"));
     EXPECT_EQ(PathExists(kLogs), strchr(row.setup, '-') == nullptr);
-    wchar_t profile[256] = {};
-    DWORD size = sizeof(profile) - sizeof(wchar_t);
-    RegGetValueW(HKEY_LOCAL_MACHINE, kService.c_str(), L"Profile", RRF_RT_REG_SZ, nullptr, profile, &size);
+    std::wstring profile;
+    ReadRegistryString(L"HKEY_LOCAL_MACHINE\\" + kService + L"\\\\Profile", profile, 0);
     if (row.action == 'i' && !row.state && row.stateAfter) { EXPECT_EQ(profile, scene.command + L"\n"); }
     if (row.process == 'R') { EXPECT_EQ(WaitForSingleObject(UniqueKernelHandle(OpenProcess(SYNCHRONIZE, FALSE, Value(kService, L"Pid"))).get(), 0), WAIT_TIMEOUT); }
     if (strchr("0K", row.process)) { EXPECT_EQ(scene.process->WaitForExitCode(), row.process == 'K' ? 0xDEADu : 0u); }
