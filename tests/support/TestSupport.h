@@ -84,7 +84,8 @@ std::string Joined(const std::vector<std::string>& lines);
 
 // The wanted lines come one after the other somewhere in the lines, which show when they do not.
 inline testing::AssertionResult Follow(const std::vector<std::string>& lines, const std::vector<std::string>& wanted) {
-  if (std::search(lines.begin(), lines.end(), wanted.begin(), wanted.end()) != lines.end()) return testing::AssertionSuccess();
+  if (std::search(lines.begin(), lines.end(), wanted.begin(), wanted.end()) != lines.end())
+    return testing::AssertionSuccess();
   return testing::AssertionFailure() << testing::PrintToString(lines);
 }
 
@@ -134,7 +135,8 @@ struct ScopedEnvironmentVariable : NoCopy {
 };
 
 // Raw registry access for arranging and checking state in tests.
-bool RegSetString(HKEY root, const std::wstring& subKey, const std::wstring& name, const std::wstring& value, REGSAM view = 0);
+bool RegSetString(HKEY root, const std::wstring& subKey, const std::wstring& name, const std::wstring& value,
+                  REGSAM view = 0);
 bool RegSetDword(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD value, REGSAM view = 0);
 bool RegKeyExists(HKEY root, const std::wstring& subKey, REGSAM view = 0);
 
