@@ -103,7 +103,11 @@ class BothLogs {
   }
   // The text-log lines of one call, run as Run runs it.
   template <typename Call>
-  static std::vector<std::string> LinesOf(Call call) { BothLogs logs; return logs.Run(call), logs.Lines(); }
+  static std::vector<std::string> LinesOf(Call call) {
+    BothLogs logs;
+    logs.Run(call);
+    return logs.Lines();
+  }
   std::vector<std::string> Lines(bool onlyPrefixed = false) const { return m_text.Lines(onlyPrefixed); }
   std::vector<std::string> RecordTexts() const { return m_session.Texts(); }
   std::string Text() const { return Joined(m_text.Lines()); }
