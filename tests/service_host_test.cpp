@@ -105,6 +105,13 @@ TEST(QvmHost, OperationsAndActionsAnswerSayAndLogWhatTheHostDid) {
   const std::string kQuery = "StopService: Doing QueryServiceStatus ",
                     kVal = "StopOrbServiceBeforeInstallValidateAction: ";
   const std::string kStop = "StopService LYNService Using QVM|", kNoHandle = "Unable to get service handle, unable to ";
+  const auto polled = [&](int n, const std::string& status) {  // one status query of the stop's loop
+    const std::string query = kQuery + std::to_string(n) + "th time";
+    return query + " |" + query + ", dwCurrentStatus = " + status + "|";
+  };
+  const auto unable = [](const std::string& what, int error) {
+    return "Unable to " + what + " QVM Service :: vtnorb, error code :: " + std::to_string(error) + " ";
+  };
   // said: the status text, or the installer-log records; logged: found in the
   // interaction log + "#" + the text log; process: the host's service Runs,
   // was ended by the host (0) or Killed with 0xDEAD; sleeps: 2000 ms each.
@@ -115,9 +122,8 @@ TEST(QvmHost, OperationsAndActionsAnswerSayAndLogWhatTheHostDid) {
       {"install", "s", {}, 0, 'I', 1, "Successfully installed QVM service :: vtnorb",
        kOpen + "@In Destructor Stopped QVM Module|#", 1, '-', 0},
       {"install: exists", "s", {}, 1, 'I', 1, "Qvm service already installed.", "", 1, '-', 0},
-      {"install: refused", "s", {{L"FailCreateService", 5}}, 0, 'I', 0,
-       "Unable to install QVM Service :: vtnorb, error code :: 5 ",
-       "|Unable to install QVM Service :: vtnorb, error code :: 5 |@In Destructor", 0, '-', 0},
+      {"install: refused", "s", {{L"FailCreateService", 5}}, 0, 'I', 0, unable("install", 5),
+       "|" + unable("install", 5) + "|@In Destructor", 0, '-', 0},
       {"install: library missing", "m", {}, 0, 'I', 0, "Unable to CreateService ORB",
        "@In Constructor Started QVM Module|Failed to get QVM control|@GetQVMControl returned false|@In Destructor "
        "Stopped QVM Module|#", 0, '-', 0},
@@ -127,41 +133,35 @@ TEST(QvmHost, OperationsAndActionsAnswerSayAndLogWhatTheHostDid) {
       {"start", "s", {}, 1, 'S', 1, "QVM service :: vtnorb started successfully.",
        "|GetQVMService: Successful vtnorb|@In", 4, 'R', 1},
       {"start: running", "s", {}, 4, 'S', 1, "Qvm service already Running.", "", 4, 'R', 1},
-      {"start: refused", "s", {{L"FailStartService", 1053}}, 1, 'S', 0,
-       "Unable to start QVM Service :: vtnorb, error code :: 1053 ", "", 1, '-', 1},
+      {"start: refused", "s", {{L"FailStartService", 1053}}, 1, 'S', 0, unable("start", 1053), "", 1, '-', 1},
       {"start: not installed", "s", {}, 0, 'S', 0, kNoHandle + "start qvm service",
        "|GetQVMService: Failed to open QVM Service vtnorb, with err = 1060|@In", 0, '-', 1},
       {"start: library unsigned", "u", {}, 1, 'S', 0, kNoHandle + "start qvm service",
        "|QVM is not communicating because m_pControl == NULL || m_pMgr == NULL|@In", 1, '-', 1},
       {"stop: on the third query", "s", {{L"StopOnQuery", 3}}, 4, 'P', 1, "Successfully stopped QVM service :: vtnorb",
-       kOpen + "GetQVMService: Successful vtnorb|StopService: Doing  SERVICE_CONTROL_STOP |" + kQuery +
-       "0th time |" + kQuery + "0th time, dwCurrentStatus = 3|" + kQuery + "1th time |" + kQuery +
-       "1th time, dwCurrentStatus = 3|" + kQuery + "2th time |" + kQuery + "2th time, dwCurrentStatus = 1|" +
-       kQuery + "2th time, dwCurrentStatus = SERVICE_STOPPED|StopService: Successfully stopped QVM service "
-       ":: vtnorb|StopService: Successfully stopped QVM service :: vtnorbReturning TRUE|@In Destructor "
-       "Stopped QVM Module|#", 1, '0', kRealTime},
+       kOpen + "GetQVMService: Successful vtnorb|StopService: Doing  SERVICE_CONTROL_STOP |" + polled(0, "3") +
+       polled(1, "3") + polled(2, "1") + kQuery + "2th time, dwCurrentStatus = SERVICE_STOPPED|" +
+       "StopService: Successfully stopped QVM service :: vtnorb|StopService: Successfully stopped QVM service :: "
+       "vtnorbReturning TRUE|@In Destructor Stopped QVM Module|#", 1, '0', kRealTime},
       {"stop: already stopped", "s", {}, 1, 'P', 1, "Successfully stopped QVM service :: vtnorb",
        "|StopService: Failed ControlService |StopService: Failed ControlService error = 1062|StopService: Failed "
-       "ControlService error = 1062|" + kQuery + "0th time |" + kQuery + "0th time, dwCurrentStatus = 1|", 1, '-', 1},
+       "ControlService error = 1062|" + polled(0, "1"), 1, '-', 1},
       {"stop: never", "s", {{L"StopOnQuery", 0}}, 4, 'P', 0, "Unable to stop QVM service :: vtnorb",
        "14th time, dwCurrentStatus = 3|StopService: Doing QueryServiceStatus , dwCurrentStatus != SERVICE_STOPPED "
        "returning false vtnorb|@In", 3, 'R', 16},
-      {"stop: refused", "s", {{L"FailControlService", 5}}, 4, 'P', 0,
-       "Unable to stop QVM Service :: vtnorb, error code :: 5 ",
-       "|StopService: Failed ControlService error = 5|Unable to stop QVM Service :: vtnorb, error "
-       "code :: 5 |@In", 4, 'R', 1},
+      {"stop: refused", "s", {{L"FailControlService", 5}}, 4, 'P', 0, unable("stop", 5),
+       "|StopService: Failed ControlService error = 5|" + unable("stop", 5) + "|@In", 4, 'R', 1},
       {"stop: not installed", "s", {}, 0, 'P', 0, kNoHandle + "stop qvm service",
        "|StopService: Unable to get service handle, unable to stop qvm service |@In", 0, '-', 1},
       {"delete", "s", {}, 1, 'D', 1, "Successfully deleted QVM service :: vtnorb", "", 0, '-', 0},
       {"delete: gone meanwhile", "s", {{L"FailDeleteService", 1060}}, 1, 'D', 1,
        "Qvm service deosn't not exists.", "", 1, '-', 0},
-      {"delete: refused", "s", {{L"FailDeleteService", 5}}, 1, 'D', 0,
-       "Unable to delete QVM Service :: vtnorb, error code :: 5 ", "", 1, '-', 0},
+      {"delete: refused", "s", {{L"FailDeleteService", 5}}, 1, 'D', 0, unable("delete", 5), "", 1, '-', 0},
       {"delete: not installed", "s", {}, 0, 'D', 0, kNoHandle + "delete qvm service", "", 0, '-', 0},
       {"running", "s", {}, 4, 'R', 1, "", "", 4, 'R', 0},
       {"running: start pending", "s", {}, 2, 'R', 0, "", "", 2, '-', 0},
-      {"running: query refused", "s", {{L"FailQueryServiceStatus", 5}}, 4, 'R', 0,
-       "Unable to getting status QVM Service :: vtnorb, error code :: 5 ", "", 4, 'R', 0},
+      {"running: query refused", "s", {{L"FailQueryServiceStatus", 5}}, 4, 'R', 0, unable("getting status", 5), "", 4,
+       'R', 0},
       {"running: not installed", "s", {}, 0, 'R', 0, kNoHandle + "get qvm service",
        "|Unable to get QVM Service: vtnorb|@In", 0, '-', 0},
       {"install mode", "sp", {}, 0, 'i', 0, "", "#Started Installing LynService into QVM|Completed Installing "
@@ -171,12 +171,10 @@ TEST(QvmHost, OperationsAndActionsAnswerSayAndLogWhatTheHostDid) {
       {"install mode: no InstDir", "s", {}, 0, 'i', -1,
        "Unable to open \\QVMProfileForLYNService.xml,aborting LYN installation",
        "|Unable to open \\QVMProfileForLYNService.xml aborting LYN installation", 0, '-', 0},
-      {"install mode: refused", "sp", {{L"FailCreateService", 5}}, 0, 'i', -1,
-       "Unable to install QVM Service :: vtnorb, error code :: 5 ",
-       "|objQvmManager.InstallService returned: Unable to install QVM Service :: vtnorb, error code :: 5 ", 0, '-', 0},
-      {"install mode: start refused", "sp", {{L"FailStartService", 1053}}, 0, 'i', -1,
-       "Unable to start QVM Service :: vtnorb, error code :: 1053 ",
-       "|objQvmManager.StartService returned: Unable to start QVM Service :: vtnorb, error code :: 1053 ", 1, '-', 1},
+      {"install mode: refused", "sp", {{L"FailCreateService", 5}}, 0, 'i', -1, unable("install", 5),
+       "|objQvmManager.InstallService returned: " + unable("install", 5), 0, '-', 0},
+      {"install mode: start refused", "sp", {{L"FailStartService", 1053}}, 0, 'i', -1, unable("start", 1053),
+       "|objQvmManager.StartService returned: " + unable("start", 1053), 1, '-', 1},
       {"uninstall mode", "s", {}, 4, 'u', 0, kStop.substr(0, kStop.size() - 1),
        "#Now Uninstalling LynService from QVM", 0, '0', 1},
       {"uninstall mode: never stops", "s", {{L"StopOnQuery", 0}}, 4, 'u', 0,
@@ -189,8 +187,7 @@ TEST(QvmHost, OperationsAndActionsAnswerSayAndLogWhatTheHostDid) {
       {"validation stop", "s", {}, 4, 'v', 0, "", kVal + "Successful in stopping OrbSerivce From QVM|" + kVal +
        "Sleeping for 2sec Start|" + kVal + "Sleeping for 2sec End", 1, '0', 2},
       {"validation stop: refused", "s", {{L"FailControlService", 5}}, 4, 'v', -1, "",
-       kVal + "Failed to Stop OrbService (vtnorb), error = Unable to stop QVM Service :: vtnorb, "
-       "error code :: 5 ", 4, 'R', 1},
+       kVal + "Failed to Stop OrbService (vtnorb), error = " + unable("stop", 5), 4, 'R', 1},
       {"validation stop: no host, no log folder", "m-", {}, 0, 'v', 0, "",
        kVal + "Now Stopping OrbService from QVM|" + kVal +
        "OrbService is not running Proceed with Uninstallation", 0, '-', 0},
