@@ -26,7 +26,10 @@ static std::vector<std::string> Expand(std::vector<std::string> lines, const Val
 const std::string kRunner = "CreateAndExecuteCmdLineProcessWithOutputToFile";
 const std::string kEnded = "Function: " + kRunner + " ended", kNoChild = kRunner + "(), Can't create process, error: 2";
 const std::string kCreated = kRunner + "(), Successfully Created process with PID: $PID, with TID: $TID";
-static BOOL WINAPI ExitCodeUnreadable(HANDLE, LPDWORD) { return SetLastError(ERROR_INVALID_HANDLE), FALSE; }
+static BOOL WINAPI ExitCodeUnreadable(HANDLE, LPDWORD) {
+  SetLastError(ERROR_INVALID_HANDLE);
+  return FALSE;
+}
 
 // Rows: the child's arguments (empty: a program that does not exist); the
 // output file below the test folder, out.txt holding the alphabet before
@@ -89,13 +92,17 @@ const std::string kFound = "getProcessHandleByName: LYN Service Found", kEntered
 static std::vector<DWORD> g_listed;  // what the process list hands out
 static BOOL WINAPI Listed(DWORD* ids, DWORD bytes, DWORD* returned) {
   *returned = std::min<DWORD>(bytes, g_listed.size() * sizeof(DWORD));
-  return std::copy_n(g_listed.begin(), *returned / sizeof(DWORD), ids), TRUE;
+  std::copy_n(g_listed.begin(), *returned / sizeof(DWORD), ids);
+  return TRUE;
 }
 static BOOL WINAPI Unreadable(DWORD*, DWORD, DWORD*) { return FALSE; }
 static BOOL WINAPI Refused(HANDLE, UINT) { return FALSE; }
 static int Report32BitWindows() { return 0; }
 static int ByName(MSIHANDLE) { return killExistingORBProcess(); }
-static int ByStoredIds(MSIHANDLE hInstall) { return killBypassAndAboutProcesses(hInstall), 0; }
+static int ByStoredIds(MSIHANDLE hInstall) {
+  killBypassAndAboutProcesses(hInstall);
+  return 0;
+}
 
 // Ending the product's processes: the service found by name, the companions by
 // the ids they stored. Rows: the call; the programs running, copies of a

@@ -24,7 +24,8 @@ const size_t kRealTime = ~0u;  // the waits really waited, not counted
 std::vector<DWORD> g_sleeps;
 void WINAPI CountSleep(DWORD ms) { g_sleeps.push_back(ms); }
 DWORD Value(const std::wstring& key, const wchar_t* name, DWORD value = 0, DWORD size = 4) {
-  return RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, RRF_RT_REG_DWORD, nullptr, &value, &size), value;
+  RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, RRF_RT_REG_DWORD, nullptr, &value, &size);
+  return value;
 }
 
 // setup: the host's library (s signed, u unsigned, m missing), then p for a
