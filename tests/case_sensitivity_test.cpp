@@ -69,7 +69,11 @@ FARPROC WINAPI WithoutTheLast(HMODULE ntdll, LPCSTR name) {
 // the opening is checked and counted, the query answers as the row says.
 TEST(CaseSensitivityCheck, VersionAndFirstCaseSensitiveOrFailingDirectoryDecide) {
   const std::wstring verFile = BuildDir() + L"\\fakeshell-ver.txt";
-  ScopeExit cleanup([&] { DeleteFileW(verFile.c_str()); RemoveTree(Widen(PF)); RemoveTree(Widen(PD)); });
+  ScopeExit cleanup([&] {
+    DeleteFileW(verFile.c_str());
+    RemoveTree(Widen(PF));
+    RemoveTree(Widen(PD));
+  });
   for (const auto& dir : kDirectories) ASSERT_EQ(CreateDirectoryTree(Widen(dir)), 1);
   ASSERT_TRUE(RemoveTree(Widen(LYN + "\\en")) && WriteFileBytes(Widen(LYN + "\\en"), "not a folder"));
   std::vector<std::string> transcript = {P + "In Case Sensitivity check function", P + "In Command Execute Function",
@@ -122,7 +126,8 @@ TEST(CaseSensitivityCheck, VersionAndFirstCaseSensitiveOrFailingDirectoryDecide)
   try { throw 0; } catch (int) {}  // the process's first exception leaves a handle of the runtime's own behind
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    g_answers = row.answers, g_opens = 0;
+    g_answers = row.answers;
+    g_opens = 0;
     ScopedSeam lookup(ntapi_seams::getProcAddress, row.module ? ntapi_seams::getProcAddress.real() : &WithoutTheLast);
     NtApiCompilerSafe api;
     if (api.EnsureLoaded(row.module)) api.m_pNtQueryInformationFile = &FakeQuery;
