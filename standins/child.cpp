@@ -36,7 +36,8 @@ int main(int argc, char** argv) {
       Sleep(strtoul(value.c_str(), nullptr, 0));
     } else if (option == "--handles") {
       const HANDLE file = CreateFileA(value.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-      Write(file, "in=" + Kind(STD_INPUT_HANDLE) + " out=" + Kind(STD_OUTPUT_HANDLE) + " err=" + Kind(STD_ERROR_HANDLE));
+      Write(file,
+            "in=" + Kind(STD_INPUT_HANDLE) + " out=" + Kind(STD_OUTPUT_HANDLE) + " err=" + Kind(STD_ERROR_HANDLE));
       CloseHandle(file);
     } else if (option == "--exit") {
       exitCode = strtoul(value.c_str(), nullptr, 0);

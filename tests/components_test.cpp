@@ -25,7 +25,8 @@ std::string Database(const std::string& set = "") {
   std::string state;
   for (size_t i = 0; i < 4; ++i) {
     const std::wstring path = kDatabase + kMembers[i];
-    if (!set.empty() && RemoveTree(path) && set[i] != '0') set[i] == 'D' ? CreateDirectoryW(path.c_str(), nullptr) : WriteFileBytes(path, "o");
+    if (!set.empty() && RemoveTree(path) && set[i] != '0')
+      set[i] == 'D' ? CreateDirectoryW(path.c_str(), nullptr) : WriteFileBytes(path, "o");
     state += (ReadFileBytes(path) + "D0")[PathExists(path) ? 0 : 1];  // a folder reads as no bytes, and so does no file
   }
   return state;
@@ -65,18 +66,24 @@ void Place(const std::wstring& folder, const std::string& files) {
 }  // namespace
 
 TEST(Catalogs, InstallRegistersBothNamesAndUninstallRemovesWhatTheInstalledVersionRegistered) {
-  const std::string removed = "Successfully uninstalled LYN catalog file|Successfully uninstalled catFileNameForIntelSha256.cat catalog file",
+  const std::string removed =
+                        "Successfully uninstalled LYN catalog file|Successfully uninstalled "
+                        "catFileNameForIntelSha256.cat catalog file",
                     notAble = "Not able to find Major and Minor versions|...";
   const struct {
     const char *name; const wchar_t* version;  // null: no "Version" value; L"install": install mode
     const char *before, *after; int result; std::string text = "...", records = "...";
     const wchar_t* refused = nullptr; int (*is64Bit)() = [] { return 1; };
   } rows[] = {
-      {"installed", L"install", "0000", "PP00", 1, "Successfully installed LYN catalog file|...", "Successfully installed lyn catalog file\n|..."},
+      {"installed", L"install", "0000", "PP00", 1, "Successfully installed LYN catalog file|...",
+       "Successfully installed lyn catalog file\n|..."},
       {"first in the way", L"install", "D000", "DP00", 1, "Installing LYN catalog file failed|..."},
       {"second in the way", L"install", "0D00", "PD00", 0, "...|Installing lyn_IntelSha256.cat catalog file failed|"},
-      {"2.2", L"2.2", "oooo", "00oo", 1, removed, "Successfully uninstalled LYN catalog file\n|Successfully uninstalled catFileNameForIntelSha256.cat catalog file\n"},
-      {"2.1", L"2.1", "oooo", "oo0o", 1, "ORB version prior to 2.2 found, using orb_64.cat|Successfully uninstalled LYN catalog file", "ORB version prior to 2.2 found, using orb_64.cat \n|..."},
+      {"2.2", L"2.2", "oooo", "00oo", 1, removed,
+       "Successfully uninstalled LYN catalog file\n|Successfully uninstalled "
+       "catFileNameForIntelSha256.cat catalog file\n"},
+      {"2.1", L"2.1", "oooo", "oo0o", 1, "ORB version prior to 2.2 found, using orb_64.cat|Successfully uninstalled "
+       "LYN catalog file", "ORB version prior to 2.2 found, using orb_64.cat \n|..."},
       {"1.9.3", L"1.9.3", "oooo", "oo0o", 1},
       {"2.1 on 32-bit", L"2.1", "oooo", "ooo0", 1, "...using orb_32.cat|...", "...", nullptr, [] { return 0; }},
       {"old one refused", L"2.1", "oooo", "oooo", 0, "...|UnInstalling LYN catalog file failed", "...", L"orb_64.cat"},
@@ -85,7 +92,8 @@ TEST(Catalogs, InstallRegistersBothNamesAndUninstallRemovesWhatTheInstalledVersi
       {"overflow", L"9999999999.1", "oooo", "00oo", 1, notAble},
       {"empty", L"", "oooo", "00oo", 1, "LYN installed version is NOT found|" + removed},
       {"first refused", L"3.0", "oooo", "o0oo", 1, "UnInstalling LYN catalog file failed|...", "...", L"lyn.cat"},
-      {"second refused", L"3.0", "oooo", "0ooo", 0, "...catFileNameForIntelSha256.cat file failed", "...", L"lyn_IntelSha256.cat"},
+      {"second refused", L"3.0", "oooo", "0ooo", 0, "...catFileNameForIntelSha256.cat file failed",
+       "...", L"lyn_IntelSha256.cat"},
   };
   ScratchFolder product{L"product"};
   WriteFileBytes(product / L"lyn.cat", "P");
@@ -134,11 +142,13 @@ TEST(ComponentLoader, FindsVerifiesLoadsAndReleasesTheComponentInTheOrderOfItsFo
   ScratchFolder platform{L"platform"}, current{L"current"};
   const std::wstring folders[] = {platform.path, current.path, BuildDir() + L"\\tests"};
   wchar_t previousDirectory[MAX_PATH];
-  GetCurrentDirectoryW(MAX_PATH, previousDirectory), SetCurrentDirectoryW(current.path.c_str());
+  GetCurrentDirectoryW(MAX_PATH, previousDirectory);
+  SetCurrentDirectoryW(current.path.c_str());
   ScopedSeam<LONG(WINAPI*)(HWND, GUID*, LPVOID)> verification(loader_seams::winVerifyTrust, &AnswerChosen);
   void* handedOut = nullptr;  // Wine keeps what its first verifications and load set up
   NCGetDllInterface(L"C:\\ih-components\\x.dll", "ModulePath", &handedOut, nullptr);
-  NCGetDllInterface((BuildDir() + L"\\standins\\component\\signed\\ihcomponent.dll").c_str(), "ModulePath", &handedOut, nullptr);
+  NCGetDllInterface((BuildDir() + L"\\standins\\component\\signed\\ihcomponent.dll").c_str(), "ModulePath", &handedOut,
+                    nullptr);
   LocalFree(handedOut);
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -148,7 +158,8 @@ TEST(ComponentLoader, FindsVerifiesLoadsAndReleasesTheComponentInTheOrderOfItsFo
       const std::wstring copy = folders[i] + L"\\ihcomponent.dll";
       DeleteFileW(copy.c_str());
       if (const char* kind = strchr("sutn", row.folders[i]))
-        CopyFileW((BuildDir() + L"\\standins\\component\\" + kVariants[kind - "sutn"] + L"\\ihcomponent.dll").c_str(), copy.c_str(), FALSE);
+        CopyFileW((BuildDir() + L"\\standins\\component\\" + kVariants[kind - "sutn"] + L"\\ihcomponent.dll").c_str(),
+                  copy.c_str(), FALSE);
     }
     g_answer = row.answer;
     handedOut = &g_answer;
@@ -170,29 +181,52 @@ TEST(PlatformCore, InstallsAfterTheCertificatesAndRemovesFromAFreshTemporaryCopy
   ScopedEnvironmentVariable record(L"IH_VENDOR_RECORD", calls.c_str());
   // Wine quotes a program path with blanks that came without: the text log
   // shows the command line as the library passed it.
-  const std::string I = Narrow(product.path), P = Narrow(platform), T = Narrow(kTemporary) + "...", id = "{FC04F053-70E4-46B8-B2D9-B78F3AE001E3}",
+  const std::string I = Narrow(product.path), P = Narrow(platform), T = Narrow(kTemporary) + "...",
+                    id = "{FC04F053-70E4-46B8-B2D9-B78F3AE001E3}",
                     tool = "C:\\Program Files\\Common Files\\Veltan\\Basalt", trvinfo = tool + "\\trvinfo.exe",
-                    searchPath = " /SetSearchPath \"C:\\Program Files\\Norvale\\LYN\\x64\"", logDir = "C:\\windows\\Temp\\NorvaleLogs\\lyn_tessel_",
-                    certs = tool + "|\"" + trvinfo + "\"" + searchPath + "\r\n" + tool + "|\"" + trvinfo + "\" /LoadCerts \r\n",
-                    installer = I + "\\x64\\vtnhidin.exe -c lyn_tesselfiles.cab -l " + logDir + "inst_4.9.0.log -etl " + logDir + "inst_4.9.0.etl -t ORBINSTALL -g " + id,
-                    installed = I + "\\x64|" + installer + "\r\n", failedCerts = "|InstallTessel: Failed to Install Certificates|",
-                    removal = "\"" + T + "\\vtnhidin.exe\" -u -g " + id + " -l \"" + logDir + "uninst_4.9.0.log\" -etl \"" + logDir + "uninst_4.9.0.etl\"",
+                    searchPath = " /SetSearchPath \"C:\\Program Files\\Norvale\\LYN\\x64\"",
+                    logDir = "C:\\windows\\Temp\\NorvaleLogs\\lyn_tessel_",
+                    certs = tool + "|\"" + trvinfo + "\"" + searchPath + "\r\n" + tool + "|\"" + trvinfo +
+                            "\" /LoadCerts \r\n",
+                    installer = I + "\\x64\\vtnhidin.exe -c lyn_tesselfiles.cab -l " + logDir + "inst_4.9.0.log -etl " +
+                                logDir + "inst_4.9.0.etl -t ORBINSTALL -g " + id,
+                    installed = I + "\\x64|" + installer + "\r\n",
+                    failedCerts = "|InstallTessel: Failed to Install Certificates|",
+                    removal = "\"" + T + "\\vtnhidin.exe\" -u -g " + id + " -l \"" + logDir +
+                              "uninst_4.9.0.log\" -etl \"" + logDir + "uninst_4.9.0.etl\"",
                     copied = "|TESSEL: [INFO] Copied file [" + P + "\\",
-                    notCopied = "|TESSEL: [ERROR] Unable to find a suitable set of uninstall files|...Failed to copy ZPK uninstall file set to temporary folder ";
+                    notCopied =
+                        "|TESSEL: [ERROR] Unable to find a suitable set of uninstall files|...Failed to copy ZPK "
+                        "uninstall file set to temporary folder ";
   // state: t trvinfo.exe present; i "InstDir" set; platform key with p the uninstall set, r its ".pre" form,
   // m a member missing in both forms, L a folder too long for the set. exitRule: see standins/vendortool.cpp.
   const struct {
     const char* name; int isInstall; const char* state; int result; std::string calls, text = "...", records = "...";
     const wchar_t* exitRule = nullptr; bool bits32 = false;
   } rows[] = {
-      {"installed", 1, "ti", 1, certs + installed, "InstallTessel: Start , isInstall= 1| |InstallVeltanCerts: Start||IsTrvInfoPresent(): trvinfo.exe FOUND at " + trvinfo + "|...process command line is: " + trvinfo + searchPath + "|...process command line is: " + trvinfo + " /LoadCerts |...|InstallVeltanCerts: End|InstallTessel: " + installer + "|...|InstallTessel: End"},
+      {"installed", 1, "ti", 1, certs + installed,
+       "InstallTessel: Start , isInstall= 1| |InstallVeltanCerts: Start||IsTrvInfoPresent(): trvinfo.exe FOUND at " +
+       trvinfo + "|...process command line is: " + trvinfo + searchPath + "|...process command line is: " + trvinfo +
+       " /LoadCerts |...|InstallVeltanCerts: End|InstallTessel: " + installer + "|...|InstallTessel: End"},
       {"32-bit", 1, "ti", 1, "...x86\"\r\n..." + I + "\\x86\\vtnhidin.exe -c ...", "...", "...", nullptr, true},
-      {"tool missing", 1, "i", 1, installed, "...NOT FOUND at " + trvinfo + "|InstallVeltanCerts: Failed as trvinfo.exe is not found " + trvinfo + "|...still returning SUCCESS|InstallTessel: " + I + "..."},
-      {"search path refused", 1, "ti", 1, certs.substr(0, certs.find('\n') + 1) + installed, "...|InstallVeltanCerts: Failed to /SetSearchPath " + trvinfo + searchPath + failedCerts + "...", "...Failed to /SetSearchPath" + trvinfo + searchPath + failedCerts + "...", L"/SetSearchPath=1"},
-      {"certificates refused", 1, "ti", 1, certs + installed, "...|InstallVeltanCerts: Failed " + trvinfo + " /LoadCerts " + failedCerts + "...", "...|InstallVeltanCerts: Failed" + trvinfo + " /LoadCerts " + failedCerts + "...", L"/LoadCerts=1"},
-      {"no InstDir", 1, "tp", 0, "", "...|InstallTessel : Unable to get LYN installation directory", "InstallTessel: Unable to get the LYN install directory"},
-      {"removal", 2, "tip", 1, T + "|" + removal + "\r\n", "InstallTessel: Start , isInstall= 2| |TESSEL: [INFO] Destination folder is [" + T + "]" + copied + "vtnhidin.exe] to [" + T + "\\vtnhidin.exe]" + copied + "vtnhidid.xml] to [" + T + "\\vtnhidid.xml]" + copied + "vtnprod.xml] to [" + T + "\\vtnprod.xml]|TESSEL: [INFO] CreateProcess [" + removal + "]|InstallTessel: End", ""},
-      {"removal of the .pre set", 0, "ir", 1, T + "|" + removal + "\r\n", "..." + copied + "vtnprod.xml.pre] to [" + T + "\\vtnprod.xml]|..."},
+      {"tool missing", 1, "i", 1, installed, "...NOT FOUND at " + trvinfo +
+       "|InstallVeltanCerts: Failed as trvinfo.exe is not found " + trvinfo +
+       "|...still returning SUCCESS|InstallTessel: " + I + "..."},
+      {"search path refused", 1, "ti", 1, certs.substr(0, certs.find('\n') + 1) + installed,
+       "...|InstallVeltanCerts: Failed to /SetSearchPath " + trvinfo + searchPath + failedCerts + "...",
+       "...Failed to /SetSearchPath" + trvinfo + searchPath + failedCerts + "...", L"/SetSearchPath=1"},
+      {"certificates refused", 1, "ti", 1, certs + installed,
+       "...|InstallVeltanCerts: Failed " + trvinfo + " /LoadCerts " + failedCerts + "...",
+       "...|InstallVeltanCerts: Failed" + trvinfo + " /LoadCerts " + failedCerts + "...", L"/LoadCerts=1"},
+      {"no InstDir", 1, "tp", 0, "", "...|InstallTessel : Unable to get LYN installation directory",
+       "InstallTessel: Unable to get the LYN install directory"},
+      {"removal", 2, "tip", 1, T + "|" + removal + "\r\n",
+       "InstallTessel: Start , isInstall= 2| |TESSEL: [INFO] Destination folder is [" + T + "]" + copied +
+       "vtnhidin.exe] to [" + T + "\\vtnhidin.exe]" + copied + "vtnhidid.xml] to [" + T + "\\vtnhidid.xml]" +
+       copied + "vtnprod.xml] to [" + T + "\\vtnprod.xml]|TESSEL: [INFO] CreateProcess [" + removal +
+       "]|InstallTessel: End", ""},
+      {"removal of the .pre set", 0, "ir", 1, T + "|" + removal + "\r\n",
+       "..." + copied + "vtnprod.xml.pre] to [" + T + "\\vtnprod.xml]|..."},
       {"member missing", 0, "im", 1, "", "...complete set of uninstall files cannot be found" + notCopied + "[2]|..."},
       {"no platform key", 0, "i", 1, "", "...Unable to get basalt destination location [2]" + notCopied + "[2]|..."},
       {"member path too long", 0, "iL", 1, "", "...is longer than 261 characters" + notCopied + "[111]|..."},
@@ -203,7 +237,9 @@ TEST(PlatformCore, InstallsAfterTheCertificatesAndRemovesFromAFreshTemporaryCopy
     SCOPED_TRACE(row.name);
     ComponentKeys keys;
     Place(toolFolder + L"\\Basalt", strchr(row.state, 't') ? "trvinfo.exe" : "");
-    Place(platform, strchr(row.state, 'r') ? "vtnhidin.exe.pre|vtnhidid.xml.pre|vtnprod.xml.pre" : strchr(row.state, 'm') ? "vtnhidin.exe|vtnhidid.xml|vtnprod.xml.pre" : "vtnhidin.exe|vtnhidid.xml|vtnprod.xml");
+    Place(platform, strchr(row.state, 'r')   ? "vtnhidin.exe.pre|vtnhidid.xml.pre|vtnprod.xml.pre"
+                    : strchr(row.state, 'm') ? "vtnhidin.exe|vtnhidid.xml|vtnprod.xml.pre"
+                                             : "vtnhidin.exe|vtnhidid.xml|vtnprod.xml");
     if (strchr(row.state, 'i')) keys.SetProduct(L"InstDir", product.path + L"\\");
     if (strpbrk(row.state, "prmL")) keys.SetPlatformFolder(strchr(row.state, 'L') ? std::wstring(250, L'a') : platform);
     ScopedEnvironmentVariable exitRule(L"IH_VENDOR_EXIT", row.exitRule);
@@ -222,18 +258,26 @@ TEST(PlatformCore, InstallsAfterTheCertificatesAndRemovesFromAFreshTemporaryCopy
   keys.SetPlatformFolder(platform);
   ScopedEnvironmentVariable exitRule(L"IH_VENDOR_EXIT", L"-u=7");
   DWORD exitCode = 0;
-  const auto uninstall = [&](DWORD timeout, const wchar_t* extra) { return uninstallTessel(Widen(id).c_str(), exitCode, nullptr, nullptr, timeout, LogTesselMessage, extra); };
+  const auto uninstall = [&](DWORD timeout, const wchar_t* extra) {
+    return uninstallTessel(Widen(id).c_str(), exitCode, nullptr, nullptr, timeout, LogTesselMessage, extra);
+  };
   EXPECT_EQ(uninstall(INFINITE, nullptr), 0u);
   EXPECT_EQ(exitCode, 7u);
   BothLogs logs;
   EXPECT_EQ(uninstall(INFINITE, std::wstring(4100, L'x').c_str()), 111u);
-  EXPECT_TRUE(Matches(logs.Text(), "...|TESSEL: [ERROR] Command line of the vtnhidin uninstaller is longer than 4095 characters [...]"));
-  EXPECT_TRUE(Matches(ReadFileBytes(calls) + Narrow(TemporaryFolderLeft()), T + "|\"" + T + "\\vtnhidin.exe\" -u -g " + id + "\r\n"));
+  EXPECT_TRUE(
+      Matches(logs.Text(),
+              "...|TESSEL: [ERROR] Command line of the vtnhidin uninstaller is longer than 4095 characters [...]"));
+  EXPECT_TRUE(Matches(ReadFileBytes(calls) + Narrow(TemporaryFolderLeft()),
+                      T + "|\"" + T + "\\vtnhidin.exe\" -u -g " + id + "\r\n"));
   const UniqueKernelHandle finish(CreateEventW(nullptr, TRUE, FALSE, L"IH_VENDOR_FINISH"));
   ScopedEnvironmentVariable wait(L"IH_VENDOR_EXIT", L"-u=wait");
   EXPECT_EQ(uninstall(300, nullptr), 1460u);
   EXPECT_NE(TemporaryFolderLeft(), L"");  // its program still runs from it
   SetEvent(finish.get());
-  for (int i = 0; i < 100 && !TemporaryFolderLeft().empty(); ++i) Sleep(100), RemoveTree(TemporaryFolderLeft());
+  for (int i = 0; i < 100 && !TemporaryFolderLeft().empty(); ++i) {
+    Sleep(100);
+    RemoveTree(TemporaryFolderLeft());
+  }
   RemoveTree(toolFolder);
 }

@@ -14,7 +14,8 @@ TEST(ShippedDll, ActionsRunThroughTheirDecoratedNamesOnly) {
     // The engine loads the library afresh for each custom action.
     const UniqueModule dll(LoadLibraryW((BuildDir() + L"\\InstallHelper.dll").c_str()));
     EXPECT_EQ(GetProcAddress(dll.get(), "CheckJunction"), nullptr) << "only the decorated names are exported";
-    const auto action = reinterpret_cast<int (*)(unsigned long)>(reinterpret_cast<void*>(GetProcAddress(dll.get(), decorated)));
+    const auto action =
+        reinterpret_cast<int (*)(unsigned long)>(reinterpret_cast<void*>(GetProcAddress(dll.get(), decorated)));
     ASSERT_NE(action, nullptr);
     LogCapture log;
     EXPECT_EQ(action(0), 0);

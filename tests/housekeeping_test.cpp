@@ -18,7 +18,8 @@ namespace {
 using Lines = std::vector<std::string>;
 const REGSAM k64 = KEY_WOW64_64KEY, k32 = KEY_WOW64_32KEY;
 const HKEY kLm = HKEY_LOCAL_MACHINE;
-const wchar_t kGeneralKey[] = L"Software\\Norvale\\LYN\\General", kPluginKey[] = L"SOFTWARE\\Veltan\\Pinlet\\Plugins\\ORBPinletPlugin",
+const wchar_t kGeneralKey[] = L"Software\\Norvale\\LYN\\General",
+              kPluginKey[] = L"SOFTWARE\\Veltan\\Pinlet\\Plugins\\ORBPinletPlugin",
               kTrayKey[] = L"SOFTWARE\\Corvane\\KDX\\Shared Components\\Framework";
 const std::wstring kRoot = L"C:\\ProgramData\\IHHousekeeping", kCommon = kRoot + L"\\";  // "CommonAppDataFolder"
 const std::wstring kTemp = std::wstring(_wgetenv(L"windir")) + L"\\Temp\\";  // where the backups go
@@ -29,7 +30,11 @@ struct HousekeepingScope {
   ScopedRegistryKey keys[6] = {{kLm, L"Software\\Norvale", k64}, {kLm, L"Software\\Norvale", k32},
                                {kLm, L"SOFTWARE\\Veltan", k64},  {kLm, L"SOFTWARE\\Veltan", k32},
                                {kLm, L"SOFTWARE\\Corvane", k64}, {kLm, L"SOFTWARE\\Corvane", k32}};
-  ~HousekeepingScope() { RemoveTree(kRoot), RemoveTree(kTemp + L"LYNPolicy.opg"), RemoveTree(kTemp + L"ORBPolicy.opg"); }
+  ~HousekeepingScope() {
+    RemoveTree(kRoot);
+    RemoveTree(kTemp + L"LYNPolicy.opg");
+    RemoveTree(kTemp + L"ORBPolicy.opg");
+  }
 };
 
 void Put(const std::wstring& path, const std::string& content) {
@@ -42,8 +47,11 @@ void Put(const std::wstring& path, const std::string& content) {
 // again, and so is the trash once it is empty.
 bool InTrash() {
   const wchar_t* data = _wgetenv(L"XDG_DATA_HOME");
-  const std::wstring trash = (data ? L"Z:" + std::wstring(data) : std::wstring(_wgetenv(L"WINEHOMEDIR")).substr(4) + L"\\.local\\share") + L"\\Trash\\";
-  std::string ours = Narrow(std::wstring(_wgetenv(L"WINECONFIGDIR")).substr(6) + L"\\dosdevices\\c:\\ProgramData\\IHHousekeeping\\");
+  const std::wstring trash =
+      (data ? L"Z:" + std::wstring(data) : std::wstring(_wgetenv(L"WINEHOMEDIR")).substr(4) + L"\\.local\\share") +
+      L"\\Trash\\";
+  std::string ours =
+      Narrow(std::wstring(_wgetenv(L"WINECONFIGDIR")).substr(6) + L"\\dosdevices\\c:\\ProgramData\\IHHousekeeping\\");
   std::replace(ours.begin(), ours.end(), '\\', '/');
   bool found = false;
   WIN32_FIND_DATAW entry;
@@ -52,7 +60,8 @@ bool InTrash() {
     const std::wstring info = trash + L"info\\" + entry.cFileName, name = entry.cFileName;
     if (ReadFileBytes(info).find("Path=" + ours) == std::string::npos) continue;
     found = true;
-    RemoveTree(trash + L"files\\" + name.substr(0, name.size() - 10)), DeleteFileW(info.c_str());
+    RemoveTree(trash + L"files\\" + name.substr(0, name.size() - 10));
+    DeleteFileW(info.c_str());
   }
   for (const wchar_t* folder : {L"files", L"info", L""}) RemoveDirectoryW((trash + folder).c_str());
   return found;
@@ -62,8 +71,9 @@ bool InTrash() {
 // older product's policy, the backup, the older line's backup. A row gives
 // them as one letter each: the file's content, or '-' when it is absent; a
 // fifth letter "t" stands for the policy's temporary folder (and so its parent).
-const std::wstring kFiles[4] = {kCommon + L"Norvale\\LYN\\Policy\\LYNPolicy.opg", kCommon + L"Veltan\\ORB\\Policy\\ORBPolicy.opg",
-                                kTemp + L"LYNPolicy.opg", kTemp + L"ORBPolicy.opg"};
+const std::wstring kFiles[4] = {kCommon + L"Norvale\\LYN\\Policy\\LYNPolicy.opg",
+                                kCommon + L"Veltan\\ORB\\Policy\\ORBPolicy.opg", kTemp + L"LYNPolicy.opg",
+                                kTemp + L"ORBPolicy.opg"};
 void PutFiles(const std::string& files) {
   for (int i = 0; i < 4; ++i) if (files[i] != '-') Put(kFiles[i], files.substr(i, 1));
   if (files.size() > 4 && files[4] == 't') CreateDirectoryTree(kCommon + L"Norvale\\LYN\\Policy\\Temp");
@@ -78,12 +88,15 @@ std::string ReadFiles() {
 
 TEST(PolicyBackup, SavedByTheUpgradeFixAndPutBackByTheRestore) {
   const std::string fixStart = "UpgradeFix started", fixEnd = "UpgradeFix end", saved = "Backed-up policy file",
-                    failed = "Failed to backup policy file, Error Code: ", start = "CopyPolicyBackup start", end = "CopyPolicyBackup end",
-                    restored = "Restored policy file in path-> " + Narrow(kFiles[0]) + "  ", notRestored = "Did not restore policy file, Error Code: ";
+                    failed = "Failed to backup policy file, Error Code: ", start = "CopyPolicyBackup start",
+                    end = "CopyPolicyBackup end",
+                    restored = "Restored policy file in path-> " + Narrow(kFiles[0]) + "  ",
+                    notRestored = "Did not restore policy file, Error Code: ";
   // valueView: where "CommonAppDataFolder" is; before, after: the four files and the policy's temporary folder;
   // keysAfter: the views still holding the plug-in key.
   const struct {
-    const char* name; void (*action)(); REGSAM valueView; int (*platform)(); const char *before, *after; REGSAM keysAfter; Lines lines;
+    const char* name; void (*action)(); REGSAM valueView; int (*platform)();
+    const char *before, *after; REGSAM keysAfter; Lines lines;
   } rows[] = {
       // clang-format off
       {"policy copied over a backup", UpgradeFix, k64, On64, "p-b-", "p-p--", k32, {fixStart, saved, fixEnd}},
@@ -91,7 +104,8 @@ TEST(PolicyBackup, SavedByTheUpgradeFixAndPutBackByTheRestore) {
       {"no policy", UpgradeFix, k64, On64, "--b-t", "--b-t", k32, {fixStart, failed + "2", failed + "3", fixEnd}},
       {"32-bit Windows, default view", UpgradeFix, k32, On32, "p---", "p----", k64, {fixStart}},
       {"policy in place", CopyPolicyBackup, k64, On64, "p-bo", "p-bot", k64 | k32, {start, notRestored + "183", end}},
-      {"older line's backup", CopyPolicyBackup, k64, On64, "---o", "o---t", k64 | k32, {start, notRestored + "2", restored, end}},
+      {"older line's backup", CopyPolicyBackup, k64, On64, "---o", "o---t", k64 | k32,
+       {start, notRestored + "2", restored, end}},
       {"value in the 32-bit view", CopyPolicyBackup, k32, On64, "--b-", "--b--", k64 | k32, {start}},
       {"32-bit Windows", CopyPolicyBackup, k32, On32, "--b-", "b---t", k64 | k32, {start, restored, end}},
       // clang-format on
@@ -117,37 +131,49 @@ TEST(TrayPlugin, UnregistersThroughTheTrayApplicationsLibraryAndReleasesIt) {
   auto said = [](const std::string& text) { return "UninstallPinletPlugin :  " + text; };
   auto last = [](const Lines& lines, size_t n) { return Lines(lines.end() - std::min(n, lines.size()), lines.end()); };
   const std::string library = Narrow(standIn(L"full")) + "PinletInstSupp.dll", unloaded = "PinletInstSupp: unloaded",
-                    done = "UninstallPinletPlugin : successfull in unloading ORB Pinlet plugin", end = "UninstallOrbPinletPlugin end",
+                    done = "UninstallPinletPlugin : successfull in unloading ORB Pinlet plugin",
+                    end = "UninstallOrbPinletPlugin end",
                     failed = "UninstallPinletPlugin : failed to unload ORB Pinlet plugin ";
   // What comes before the library is loaded (the protection policy's removal) the sample package run checks.
-  const Lines full = {said(library), "PinletInstSupp: loaded", said("Successfully loaded " + library), "PinletInstSupp: PluginUninstallPrep(" + Narrow(kCommon) +
-                      "OrbPinletPlugin.dll) -> 0", said("PluginUninstallPrep success."), "PinletInstSupp: PluginUninstallComplete(ORBPinletPlugin) -> 0",
+  const Lines full = {said(library), "PinletInstSupp: loaded", said("Successfully loaded " + library),
+                      "PinletInstSupp: PluginUninstallPrep(" + Narrow(kCommon) + "OrbPinletPlugin.dll) -> 0",
+                      said("PluginUninstallPrep success."),
+                      "PinletInstSupp: PluginUninstallComplete(ORBPinletPlugin) -> 0",
                       said("PluginUninstallComplete success."), done, unloaded, end};
   Lines found64 = full;
-  found64.insert(found64.begin(), "UninstallPinletPlugin : Unable to get Pinlet installation directory From WOW6432Node Try From Normal Node.");
+  found64.insert(
+      found64.begin(),
+      "UninstallPinletPlugin : Unable to get Pinlet installation directory From WOW6432Node Try From Normal Node.");
   // The stand-in named in each view of the tray folder (null: no value), the two entry points' results (null: 0),
   // the product folder's view, the platform, and the last lines of the log.
   const struct {
-    const char* name; const wchar_t *tray32, *tray64, *prepResult, *completeResult; REGSAM productView; int (*platform)(); Lines last;
+    const char* name; const wchar_t *tray32, *tray64, *prepResult, *completeResult;
+    REGSAM productView; int (*platform)(); Lines last;
   } rows[] = {
       // clang-format off
       {"both calls succeed",  L"full", 0, 0, 0, k64, On64, full},
       {"tray folder only in the 64-bit view", 0, L"full", 0, 0, k64, On64, found64},
       {"no library", L"missing", 0, 0, 0, k64, On64, {said("Unable to load PinletInstSupp.dll 126"), failed, end}},
-      {"the 32-bit view first", L"noprep", L"full", 0, 0, k64, On64, {said("could not load function PluginUninstallPrep."), failed, unloaded, end}},
-      {"product folder in the other view", L"full", 0, 0, 0, k32, On64, {said("Unable to get ORB installation directory."), done, unloaded, end}},
+      {"the 32-bit view first", L"noprep", L"full", 0, 0, k64, On64,
+       {said("could not load function PluginUninstallPrep."), failed, unloaded, end}},
+      {"product folder in the other view", L"full", 0, 0, 0, k32, On64,
+       {said("Unable to get ORB installation directory."), done, unloaded, end}},
       {"32-bit Windows", L"full", 0, 0, 0, k32, On32, last(full, 4)},
-      {"preparation fails: no completion looked for", L"nocomplete", 0, L"5", 0, k64, On64, {said("call to PluginUninstallPrep failed."), failed, unloaded, end}},
-      {"no completion", L"nocomplete", 0, 0, 0, k64, On64, {said("could not load function PluginUninstallComplete."), failed, unloaded, end}},
-      {"completion fails", L"full", 0, 0, L"1", k64, On64, {"PinletInstSupp: PluginUninstallComplete(ORBPinletPlugin) -> 1",
-                                                           said("call to PluginUninstallComplete failed."), failed, unloaded, end}},
+      {"preparation fails: no completion looked for", L"nocomplete", 0, L"5", 0, k64, On64,
+       {said("call to PluginUninstallPrep failed."), failed, unloaded, end}},
+      {"no completion", L"nocomplete", 0, 0, 0, k64, On64,
+       {said("could not load function PluginUninstallComplete."), failed, unloaded, end}},
+      {"completion fails", L"full", 0, 0, L"1", k64, On64,
+       {"PinletInstSupp: PluginUninstallComplete(ORBPinletPlugin) -> 1",
+        said("call to PluginUninstallComplete failed."), failed, unloaded, end}},
       // clang-format on
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     HousekeepingScope scope;
     ScopedSeam seam(platform_seams::is64BitWindows, row.platform);
-    ScopedEnvironmentVariable prep(L"IH_PINLET_PREP_RESULT", row.prepResult), complete(L"IH_PINLET_COMPLETE_RESULT", row.completeResult);
+    ScopedEnvironmentVariable prep(L"IH_PINLET_PREP_RESULT", row.prepResult),
+        complete(L"IH_PINLET_COMPLETE_RESULT", row.completeResult);
     ASSERT_TRUE(RegSetString(kLm, kGeneralKey, L"InstDir", kCommon, row.productView));
     if (row.tray32) RegSetString(kLm, kTrayKey, L"Installed Path", standIn(row.tray32), k32);
     if (row.tray64) RegSetString(kLm, kTrayKey, L"Installed Path", standIn(row.tray64), k64);
@@ -164,7 +190,8 @@ TEST(LogsFolder, RemovesTheFolderWithItsContentForGood) {
       // clang-format off
       {"removed",         k64, true,  false, false, {start, d + "Successfully removed the ORB logs directory", end}},
       {"no folder",       k64, false, false, false, {start, d + "Failed to Find the ORB logs directory", end}},
-      {"value only in the 32-bit view", k32, true, false, true, {start, d + "ERROR - Not able to find the ORB Logs Directory, This is Un-Expected"}},
+      {"value only in the 32-bit view", k32, true, false, true,
+       {start, d + "ERROR - Not able to find the ORB Logs Directory, This is Un-Expected"}},
       {"a log held open", k64, true,  true,  true,  {start, d + "Not able to remove the ORB logs directory", end}},
       // clang-format on
   };
@@ -182,7 +209,8 @@ TEST(LogsFolder, RemovesTheFolderWithItsContentForGood) {
     ASSERT_TRUE(RegSetString(kLm, kGeneralKey, L"CommonAppDataFolder", kCommon, row.valueView));
     Put(kFiles[0], "policy");
     if (row.logs) Put(log, "log");
-    UniqueFile held(row.held ? CreateFileW(log.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr) : INVALID_HANDLE_VALUE);
+    UniqueFile held(row.held ? CreateFileW(log.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
+                             : INVALID_HANDLE_VALUE);
     EXPECT_EQ(BothLogs::LinesOf(DeleteOrbLogsFolder), row.lines);
     EXPECT_EQ(PathExists(log), row.logLeft);
     EXPECT_EQ(ReadFileBytes(kFiles[0]), "policy");

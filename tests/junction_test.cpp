@@ -16,7 +16,8 @@ const std::vector<std::string> kExamined = {
 
 // One path is a reparse point or unreadable; Wine reports no reparse tag, so the seams do.
 struct Row {  // lines: of that path, after "get attributes of"
-  const char* name; std::string path; DWORD attributesError, findError, tag; int result; size_t examined; std::vector<std::string> lines;
+  const char* name; std::string path; DWORD attributesError, findError, tag; int result; size_t examined;
+  std::vector<std::string> lines;
 };
 const Row* g_row = nullptr;
 
@@ -46,11 +47,14 @@ TEST(JunctionCheck, FirstFailingPathEndsTheCheck) {
       {"directory symbolic link", "C:\\ProgramData", 0, 0, 0xA000000C, -1, 9, {A, R, kJunction, ""}},
       {"tag sharing only the lowest bit", LYN + "\\x86\\x86", 0, 0, 0x00000001, -1, 18, {A, R, kJunction, ""}},
       {"tag sharing no bit", PD + "\\LYN\\Logs", 0, 0, 0x4000000C, 0, 18, {A, R}},
-      {"reparse point not found", "C:\\Program Files", 0, ERROR_FILE_NOT_FOUND, 0, 0, 18, {A, R, "FindFirstFile failed for ERROR_FILE_NOT_FOUND(2)", ""}},
-      {"reparse point not listable", PD + "\\LYN\\Policy", 0, ERROR_ACCESS_DENIED, 0, -1, 6, {A, R, "FindFirstFile failed (5)", ""}},
+      {"reparse point not found", "C:\\Program Files", 0, ERROR_FILE_NOT_FOUND, 0, 0, 18,
+       {A, R, "FindFirstFile failed for ERROR_FILE_NOT_FOUND(2)", ""}},
+      {"reparse point not listable", PD + "\\LYN\\Policy", 0, ERROR_ACCESS_DENIED, 0, -1, 6,
+       {A, R, "FindFirstFile failed (5)", ""}},
       {"attributes unreadable", LYN + "\\en", ERROR_ACCESS_DENIED, 0, 0, -1, 12, {J + "ERROR_INVALID_PARAMETER : 5"}},
   };
-  RemoveTree(Widen(PF)), RemoveTree(Widen(PD));
+  RemoveTree(Widen(PF));
+  RemoveTree(Widen(PD));
   ScopedSeam attributes(junction_seams::getFileAttributes, &FakeAttributes);
   ScopedSeam find(junction_seams::findFirstFile, &FakeFind);
   for (const Row& row : rows) {

@@ -28,7 +28,8 @@ TEST(TextLog, EachFormFormatsItsArgumentsIntoOneCrLfLine) {
       {"no length limit", [] { InstallLog(L"%s", std::wstring(5000, L'x').c_str()); }, {std::string(5000, 'x')}},
       {"non-ASCII replaced", [] { InstallLog(L"%s", L"caf\u00e9"); }, {"caf?"}},
       {"unformattable", [] { InstallLog(L"v %.2147483647d", 1); }, {"Error during formatting."}},
-      {"exception guard", [] { EXPECT_EQ(GuardAction(L"Act", -1, []() -> int { throw std::runtime_error("bad"); }), -1); },
+      {"exception guard",
+       [] { EXPECT_EQ(GuardAction(L"Act", -1, []() -> int { throw std::runtime_error("bad"); }), -1); },
        {"Act : ended after an unexpected error: bad"}},
       {"foreign exception", [] { GuardAction(L"Act", [] { throw 42; }); }, {"Act : ended after an unexpected error"}},
   };
@@ -69,7 +70,12 @@ TEST(CallbackFormatter, UpTo1023CharactersPassLongerOnesBecomeTwoErrors) {
       {"1024", [&] { FormatToLogCallback(&Collect, false, L"%s%d", fits.c_str(), 1234); },
        {{L"Error formatting the following log message", true}, {L"%s%d", true}}},
       {"error flag", [] { FormatToLogCallback(&Collect, true, L"failed: %d", 5); }, {{L"failed: 5", true}}},
-      {"null callback or format", [] { FormatToLogCallback(nullptr, false, L"x"), FormatToLogCallback(&Collect, false, nullptr); }, {}},
+      {"null callback or format",
+       [] {
+         FormatToLogCallback(nullptr, false, L"x");
+         FormatToLogCallback(&Collect, false, nullptr);
+       },
+       {}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -81,7 +87,10 @@ TEST(CallbackFormatter, UpTo1023CharactersPassLongerOnesBecomeTwoErrors) {
 
 TEST(DirectoryTree, CreatesEachMissingLevelOnce) {
   const std::wstring root = L"C:\\ih-dirtree-test";
-  const ScopeExit cleanup([&] { RemoveTree(root), DeleteFileW(L"C:\\ih-dirtree-file"); });
+  const ScopeExit cleanup([&] {
+    RemoveTree(root);
+    DeleteFileW(L"C:\\ih-dirtree-file");
+  });
   RemoveTree(root);
   WriteFileBytes(L"C:\\ih-dirtree-file", "x");
   const struct {

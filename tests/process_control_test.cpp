@@ -26,7 +26,10 @@ static std::vector<std::string> Expand(std::vector<std::string> lines, const Val
 const std::string kRunner = "CreateAndExecuteCmdLineProcessWithOutputToFile";
 const std::string kEnded = "Function: " + kRunner + " ended", kNoChild = kRunner + "(), Can't create process, error: 2";
 const std::string kCreated = kRunner + "(), Successfully Created process with PID: $PID, with TID: $TID";
-static BOOL WINAPI ExitCodeUnreadable(HANDLE, LPDWORD) { return SetLastError(ERROR_INVALID_HANDLE), FALSE; }
+static BOOL WINAPI ExitCodeUnreadable(HANDLE, LPDWORD) {
+  SetLastError(ERROR_INVALID_HANDLE);
+  return FALSE;
+}
 
 // Rows: the child's arguments (empty: a program that does not exist); the
 // output file below the test folder, out.txt holding the alphabet before
@@ -42,23 +45,33 @@ TEST(ProcessRunner, RunsTheChildHiddenAndReportsHowItEnded) {
     std::vector<std::string> records = {}; const char* after = nullptr;
     decltype(&GetExitCodeProcess) exitCode = GetExitCodeProcess;
   } rows[] = {
-      {"-2 succeeds", L"--ids --sleep 200 --exit 0xFFFFFFFE", L"out.txt", 1, {"Function: " + kRunner + " Started",
-       kRunner + "(), process command line is: $CMD", kRunner + " : " + kCreated, "", "Return value of ZPK : -2", kEnded}, {kCreated + "\n"}},
-      {"0 succeeds; output and error overwrite the file from its start", L"--out hello --err !", L"out.txt", 1, {"Return value of ZPK : 0"}, {}, "hello!GHIJKLMNOPQRSTUVWXYZ"},
+      {"-2 succeeds", L"--ids --sleep 200 --exit 0xFFFFFFFE", L"out.txt", 1,
+       {"Function: " + kRunner + " Started", kRunner + "(), process command line is: $CMD", kRunner + " : " + kCreated,
+        "", "Return value of ZPK : -2", kEnded},
+       {kCreated + "\n"}},
+      {"0 succeeds; output and error overwrite the file from its start", L"--out hello --err !", L"out.txt", 1,
+       {"Return value of ZPK : 0"}, {}, "hello!GHIJKLMNOPQRSTUVWXYZ"},
       // The child writes the kinds of the standard handles it was given.
-      {"1 fails; without capture", L"--out lost --exit 1 --handles C:\\ih-runner-test\\out.txt", nullptr, 0, {"Return value of ZPK : 1"}, {}, "in=null out=null err=null"},
-      {"output folder missing", L"--exit 0", L"missing\\out.txt", 1, {kRunner + " : Failed to create redirection file its OK? error code = 3"}},
+      {"1 fails; without capture", L"--out lost --exit 1 --handles C:\\ih-runner-test\\out.txt", nullptr, 0,
+       {"Return value of ZPK : 1"}, {}, "in=null out=null err=null"},
+      {"output folder missing", L"--exit 0", L"missing\\out.txt", 1,
+       {kRunner + " : Failed to create redirection file its OK? error code = 3"}},
       {"program missing", L"", L"out.txt", 0, {kNoChild, kEnded}, {kNoChild + "\n"}},
-      {"exit code unreadable", L"--exit 0", L"out.txt", 0, {" GetExitCodeProcess  failed with error : 6", kEnded}, {}, nullptr, ExitCodeUnreadable},
+      {"exit code unreadable", L"--exit 0", L"out.txt", 0, {" GetExitCodeProcess  failed with error : 6", kEnded}, {},
+       nullptr, ExitCodeUnreadable},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    ASSERT_TRUE(RemoveTree(folder) && CreateDirectoryW(folder.c_str(), nullptr) && WriteFileBytes(folder + L"\\out.txt", "ABCDEFGHIJKLMNOPQRSTUVWXYZ"));
+    ASSERT_TRUE(RemoveTree(folder) && CreateDirectoryW(folder.c_str(), nullptr) &&
+                WriteFileBytes(folder + L"\\out.txt", "ABCDEFGHIJKLMNOPQRSTUVWXYZ"));
     const std::wstring output = folder + L"\\" + (row.output ? row.output : L"out.txt");
     const std::wstring command = row.arguments.empty() ? folder + L"\\none.exe" : child + row.arguments;
     ScopedSeam exitCode(runner_seams::getExitCodeProcess, row.exitCode);
     BothLogs logs;
-    EXPECT_EQ(logs.Run([&] { return CreateAndExecuteCmdLineProcessWithOutputToFile(logs.handle(), command, output, row.output != nullptr); }), row.result);
+    const auto run = [&] {
+      return CreateAndExecuteCmdLineProcessWithOutputToFile(logs.handle(), command, output, row.output != nullptr);
+    };
+    EXPECT_EQ(logs.Run(run), row.result);
     const std::string out = ReadFileBytes(folder + L"\\out.txt");
     unsigned long pid = 0, tid = 0;
     sscanf(out.c_str(), "pid=%lu tid=%lu", &pid, &tid);
@@ -72,19 +85,24 @@ TEST(ProcessRunner, RunsTheChildHiddenAndReportsHowItEnded) {
 const std::wstring kFolder = L"C:\\ih-process-test\\";
 const wchar_t kGeneralKey[] = L"Software\\Norvale\\LYN\\General";
 const std::string kFound = "getProcessHandleByName: LYN Service Found", kEntered = "getProcessHandleByName: Entered",
-    kNotRunning = "killExistingORBProcess : could not get process handle for LynService.exe ", kTerminated = "Terminated Successfully the Process with PID: ",
-    kKilled = "killExistingORBProcess :Successfully killed existing orb service 1";
+                  kNotRunning = "killExistingORBProcess : could not get process handle for LynService.exe ",
+                  kTerminated = "Terminated Successfully the Process with PID: ",
+                  kKilled = "killExistingORBProcess :Successfully killed existing orb service 1";
 
 static std::vector<DWORD> g_listed;  // what the process list hands out
 static BOOL WINAPI Listed(DWORD* ids, DWORD bytes, DWORD* returned) {
   *returned = std::min<DWORD>(bytes, g_listed.size() * sizeof(DWORD));
-  return std::copy_n(g_listed.begin(), *returned / sizeof(DWORD), ids), TRUE;
+  std::copy_n(g_listed.begin(), *returned / sizeof(DWORD), ids);
+  return TRUE;
 }
 static BOOL WINAPI Unreadable(DWORD*, DWORD, DWORD*) { return FALSE; }
 static BOOL WINAPI Refused(HANDLE, UINT) { return FALSE; }
 static int Report32BitWindows() { return 0; }
 static int ByName(MSIHANDLE) { return killExistingORBProcess(); }
-static int ByStoredIds(MSIHANDLE hInstall) { return killBypassAndAboutProcesses(hInstall), 0; }
+static int ByStoredIds(MSIHANDLE hInstall) {
+  killBypassAndAboutProcesses(hInstall);
+  return 0;
+}
 
 // Ending the product's processes: the service found by name, the companions by
 // the ids they stored. Rows: the call; the programs running, copies of a
@@ -105,16 +123,24 @@ TEST(ProcessControl, EndsTheServiceByNameAndTheCompanionsByTheirStoredIds) {
     decltype(&TerminateProcess) terminate = TerminateProcess; int (*platform)() = Is64BitWindows;
   } rows[] = {
       {"service ended", ByName, kService, nullptr, nullptr, 1, 0b1, {"#0", kFound, kKilled}, {}, K32EnumProcesses},
-      {"the first match in list order; letter case counts; a folder named after it matches", ByName, {L"c\\lynservice.exe",
-       L"a\\LYNSERVICE.EXE", L"LynService.exe\\host.exe", L"b\\LynService.exe"}, nullptr, nullptr, 1, 0b100, {kEntered, "#0", "#1", "#2", kFound, kKilled}, {}, Listed, 1},
-      {"the 2048th id is examined, the next not", ByName, {L"other.exe", L"b\\LynService.exe"}, nullptr, nullptr, 1, 0, {kEntered, "#0", "getProcessHandleByName: Process END", kNotRunning}, {}, Listed, 2047},
+      {"the first match in list order; letter case counts; a folder named after it matches", ByName,
+       {L"c\\lynservice.exe", L"a\\LYNSERVICE.EXE", L"LynService.exe\\host.exe", L"b\\LynService.exe"}, nullptr,
+       nullptr, 1, 0b100, {kEntered, "#0", "#1", "#2", kFound, kKilled}, {}, Listed, 1},
+      {"the 2048th id is examined, the next not", ByName, {L"other.exe", L"b\\LynService.exe"}, nullptr, nullptr, 1, 0,
+       {kEntered, "#0", "getProcessHandleByName: Process END", kNotRunning}, {}, Listed, 2047},
       {"an unreadable list", ByName, kService, nullptr, nullptr, 1, 0, {kEntered, kNotRunning}, {}, Unreadable},
-      {"termination refused", ByName, kService, nullptr, nullptr, 0, 0, {kEntered, "#0", kFound, "killExistingORBProcess : could not terminate LynService.exe 0"}, {}, Listed, 0, Refused},
-      {"both companions ended", ByStoredIds, kCompanions, "$0", "$1", 0, 0b11, {kEnded0, "Successfully terminated ORBBypass.exe", kEnded1, "Successfully terminated ORBAbout.exe"}, {kEnded0, kEnded1}},
+      {"termination refused", ByName, kService, nullptr, nullptr, 0, 0,
+       {kEntered, "#0", kFound, "killExistingORBProcess : could not terminate LynService.exe 0"}, {}, Listed, 0,
+       Refused},
+      {"both companions ended", ByStoredIds, kCompanions, "$0", "$1", 0, 0b11,
+       {kEnded0, "Successfully terminated ORBBypass.exe", kEnded1, "Successfully terminated ORBAbout.exe"},
+       {kEnded0, kEnded1}},
       {"no bypass id: About is left alone", ByStoredIds, kCompanions, nullptr, "$1", 0, 0, {}, {}},
-      {"a stale bypass id, then About refused", ByStoredIds, kCompanions, "0", "$1", 0, 0, {"Failed to Terminate the Process with PID: $1 exit code = 0xdead",
-       "Failed to terminate ORBAbout.exe"}, {"Failed to Open the Process with PID: 0, the process may not be running"}, Listed, 0, Refused},
-      {"32-bit Windows, no About id", ByStoredIds, kCompanions, "$0", nullptr, 0, 0b1, {}, {kEnded0}, Listed, 0, TerminateProcess, Report32BitWindows},
+      {"a stale bypass id, then About refused", ByStoredIds, kCompanions, "0", "$1", 0, 0,
+       {"Failed to Terminate the Process with PID: $1 exit code = 0xdead", "Failed to terminate ORBAbout.exe"},
+       {"Failed to Open the Process with PID: 0, the process may not be running"}, Listed, 0, Refused},
+      {"32-bit Windows, no About id", ByStoredIds, kCompanions, "$0", nullptr, 0, 0b1, {}, {kEnded0}, Listed, 0,
+       TerminateProcess, Report32BitWindows},
   };
   const ScopeExit removeCopies([] { RemoveTree(kFolder); });
   // Ids that an earlier run left behind would decide the rows.
@@ -136,13 +162,17 @@ TEST(ProcessControl, EndsTheServiceByNameAndTheCompanionsByTheirStoredIds) {
       g_listed.push_back(programs.emplace_back(path).pid());
       const std::string n = std::to_string(programs.size() - 1), id = std::to_string(g_listed.back());
       known.push_back({"$" + n, id});
-      known.push_back({"#" + n, "getProcessHandleByName: process Name = " + Narrow(path) + ",process ID = " + id + " , return Code is " + std::to_string(path.size())});
+      known.push_back({"#" + n, "getProcessHandleByName: process Name = " + Narrow(path) + ",process ID = " + id +
+                                    " , return Code is " + std::to_string(path.size())});
     }
     for (const auto& [name, id] : {std::pair(L"LYNBypassExePid", row.bypass), std::pair(L"ORBAboutExePid", row.about)})
       ASSERT_TRUE(!id || RegSetDword(HKEY_LOCAL_MACHINE, kGeneralKey, name, std::stoul(Expand({id}, known)[0]), view));
     BothLogs logs;
     EXPECT_EQ(logs.Run([&] { return row.call(logs.handle()); }), row.result);
-    for (size_t i = 0; i < programs.size(); ++i) EXPECT_EQ(programs[i].WaitForExitCode(row.ended >> i & 1 ? 10000 : 100), row.ended >> i & 1 ? 0xDEADu : STILL_ACTIVE) << i;
+    for (size_t i = 0; i < programs.size(); ++i)
+      EXPECT_EQ(programs[i].WaitForExitCode(row.ended >> i & 1 ? 10000 : 100),
+                row.ended >> i & 1 ? 0xDEADu : STILL_ACTIVE)
+          << i;
     EXPECT_TRUE(Follow(logs.Lines(), Expand(row.lines, known)));
     EXPECT_EQ(logs.RecordTexts(), Expand(row.records, known));
   }

@@ -10,7 +10,8 @@ const REGSAM k32 = KEY_WOW64_32KEY, k64 = KEY_WOW64_64KEY;
 
 void SetRaw(const wchar_t* name, DWORD type, const void* data, DWORD size) {
   UniqueRegKey key;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr), 0);
+  ASSERT_EQ(
+      RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr), 0);
   RegSetValueExW(key.get(), name, 0, type, static_cast<const BYTE*>(data), size);
 }
 
@@ -22,14 +23,20 @@ std::wstring Call(char op, const std::wstring& path, REGSAM view) {
   int result = 0;
   switch (op) {
     case 'S': return ReadRegistryString(path, text, view) == 0 ? text : L"-1:" + text;
-    case 'D': return ReadRegistryDword(path, number, view) == 0 ? std::to_wstring(number) : L"-1:" + std::to_wstring(number);
-    case 's': result = WriteRegistryString(path, view == k32 ? L"32" : view == k64 ? L"64" : L"v", view); return std::to_wstring(result) + L" " + Call('S', path, view);
-    case 'd': result = WriteRegistryDword(path, 42, view); return std::to_wstring(result) + L" " + Call('D', path, view);
+    case 'D':
+      return ReadRegistryDword(path, number, view) == 0 ? std::to_wstring(number) : L"-1:" + std::to_wstring(number);
+    case 's':
+      result = WriteRegistryString(path, view == k32 ? L"32" : view == k64 ? L"64" : L"v", view);
+      return std::to_wstring(result) + L" " + Call('S', path, view);
+    case 'd':
+      result = WriteRegistryDword(path, 42, view);
+      return std::to_wstring(result) + L" " + Call('D', path, view);
     case 'v': result = DeleteRegistryValue(path, view); break;
     case 'k': result = DeleteRegistryKey(path, view); break;
   }
   const bool below = key.rfind(L"HKEY_LOCAL_MACHINE\\", 0) == 0;
-  return std::to_wstring(result) + (below && RegKeyExists(HKEY_LOCAL_MACHINE, key.substr(19), view) ? L" present" : L" absent");
+  return std::to_wstring(result) +
+         (below && RegKeyExists(HKEY_LOCAL_MACHINE, key.substr(19), view) ? L" present" : L" absent");
 }
 }  // namespace
 
@@ -60,7 +67,8 @@ TEST(RegistryHelper, ValuePathsTypesViewsAndDeletion) {
       {"dword missing value", 'D', kBase + L"\\\\Missing", 0, L"-1:7"},
       {"string write creates missing keys", 's', kBase + L"\\Deep\\Er\\\\Name", 0, L"0 v"},
       {"dword write creates missing keys", 'd', kBase + L"\\Deep\\\\Pid", 0, L"0 42"},
-      {"leading and repeated backslashes skipped", 'd', L"\\\\HKEY_LOCAL_MACHINE\\\\\\" + kKey + L"\\\\Skip", 0, L"0 42"},
+      {"leading and repeated backslashes skipped", 'd', L"\\\\HKEY_LOCAL_MACHINE\\\\\\" + kKey + L"\\\\Skip", 0,
+       L"0 42"},
       {"... to the key they name", 'D', kBase + L"\\\\Skip", 0, L"42"},
       {"no key", 'S', L"\\HKEY_LOCAL_MACHINE", 0, L"-1:unset"},
       {"unknown hive", 'd', L"HKLM\\" + kKey + L"\\\\V", 0, L"-1 -1:7"},

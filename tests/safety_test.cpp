@@ -56,13 +56,15 @@ TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
   const std::string d = "DeleteOrbLogsFolder: ", notRemoved = d + "Not able to remove the ORB logs directory";
   const std::string notOwn = "Did not restore " + Narrow(kBackup) +
                              ": a link, a file with another name or not owned by the system or administrators";
-  const std::string restored = "Restored policy file in path-> " + Narrow(common) + "Norvale\\LYN\\Policy\\LYNPolicy.opg  ";
+  const std::string restored =
+      "Restored policy file in path-> " + Narrow(common) + "Norvale\\LYN\\Policy\\LYNPolicy.opg  ";
   const std::wstring child = L"\"" + StandInPath(L"child.exe") + L"\" --out planted";
   const auto log = [] { InstallLog(L"%s", L"planted"); };
   const struct {
     const char* name; std::wstring value; std::string link, ln; std::function<void()> step; std::string line;
   } rows[] = {
-      {"a link inside the logs folder", common, "common/Norvale/LYN/Logs/Archive/old", "ln -s $V/empty", DeleteOrbLogsFolder, notRemoved},
+      {"a link inside the logs folder", common, "common/Norvale/LYN/Logs/Archive/old", "ln -s $V/empty",
+       DeleteOrbLogsFolder, notRemoved},
       {"the logs folder is a link", common, "common/Norvale/LYN/Logs", "ln -s $V", DeleteOrbLogsFolder, notRemoved},
       {"the uninstall set's folder is a link", common, "set", "ln -s $V",
        [&] { deleteZpkInstallSetFromTmp(LogTesselMessage, set.c_str(), GetUninstallFileSet(L"{0}")); },
@@ -72,14 +74,19 @@ TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
       {"captured output into a second name", common, "out.txt", "ln $V/vtnhidin.exe",
        [&] { CreateAndExecuteCmdLineProcessWithOutputToFile(0, child, out, true); },
        "CreateAndExecuteCmdLineProcessWithOutputToFile : Failed to create redirection file its OK? error code = 1920"},
-      {"the older product's policy backed up into a second name", common, Unix(kBackup), "ln $V/vtnhidin.exe", UpgradeFix,
-       "Failed to backup policy file, Error Code: 1920"},
+      {"the older product's policy backed up into a second name", common, Unix(kBackup), "ln $V/vtnhidin.exe",
+       UpgradeFix, "Failed to backup policy file, Error Code: 1920"},
       {"a longer backup overwritten", common, Unix(kBackup), "printf longer-than-the-policy >",
-       [] { UpgradeFix(), InstallLog(L"backup: %s", Widen(ReadFileBytes(kBackup)).c_str()); }, "backup: policy"},
+       [] {
+         UpgradeFix();
+         InstallLog(L"backup: %s", Widen(ReadFileBytes(kBackup)).c_str());
+       },
+       "backup: policy"},
       {"a second name restored", common, Unix(kBackup), "ln $V/vtnhidin.exe", CopyPolicyBackup, notOwn},
       {"a backup owned by users", common, Unix(kBackup), "cp $V/vtnhidin.exe", RestoreOwnedBy(L"O:BU"), notOwn},
       {"a backup owned by SYSTEM", common, Unix(kBackup), "cp $V/vtnhidin.exe", RestoreOwnedBy(L"O:SY"), restored},
-      {"a backup owned by the administrators", common, Unix(kBackup), "cp $V/vtnhidin.exe", RestoreOwnedBy(L"O:BA"), restored},
+      {"a backup owned by the administrators", common, Unix(kBackup), "cp $V/vtnhidin.exe",
+       RestoreOwnedBy(L"O:BA"), restored},
       {"a common folder relative to the drive's current folder", L"C:rel\\", "none", "true", DeleteOrbLogsFolder,
        d + "ERROR - Not able to find the ORB Logs Directory, This is Un-Expected"},
       {"a relative common folder at restore", L"rel\\", "none", "true", CopyPolicyBackup,
@@ -96,13 +103,16 @@ TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
     CreateDirectoryW(logdetail::LogFolderPath().c_str(), nullptr);
     ASSERT_EQ(RunUnix(cd + "V=" + victim + " && rm -rf common set rel && mkdir -p $V/empty common/Veltan/ORB/Policy " +
                       "common/Norvale/LYN/Logs/Archive && printf victim >$V/vtnhidin.exe && printf policy >" +
-                      "common/Veltan/ORB/Policy/ORBPolicy.opg && rm -rf " + row.link + " && " + row.ln + " " + row.link), 0);
+                      "common/Veltan/ORB/Policy/ORBPolicy.opg && rm -rf " + row.link + " && " +
+                      row.ln + " " + row.link), 0);
     LogCapture capture;
     row.step();
     const Lines lines = capture.Lines();
     RunUnix(cd + "rm -rf " + row.link);
-    EXPECT_EQ(RunUnix("cd " + victim + " && test \"$(echo $(ls -A) $(cat vtnhidin.exe))\" = 'empty vtnhidin.exe victim'"), 0);
-    EXPECT_TRUE(row.line.empty() || std::count(lines.begin(), lines.end(), row.line)) << ::testing::PrintToString(lines);
+    EXPECT_EQ(
+        RunUnix("cd " + victim + " && test \"$(echo $(ls -A) $(cat vtnhidin.exe))\" = 'empty vtnhidin.exe victim'"), 0);
+    EXPECT_TRUE(row.line.empty() || std::count(lines.begin(), lines.end(), row.line))
+        << ::testing::PrintToString(lines);
   }
 }
 
@@ -111,9 +121,11 @@ TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
 TEST(StoredProcessIds, EndOnlyTheProgramTheyWereStoredFor) {
   ScratchFolder scratch(L"ids");
   ASSERT_TRUE(CopyFileW(StandInPath(L"child.exe").c_str(), (scratch / L"orbabout.EXE").c_str(), FALSE));
-  StartedProcess other(StandInPath(L"child.exe"), L"--sleep 120000"), about(scratch / L"orbabout.EXE", L"--sleep 120000");
+  StartedProcess other(StandInPath(L"child.exe"), L"--sleep 120000"),
+      about(scratch / L"orbabout.EXE", L"--sleep 120000");
   ComponentKeys keys;
-  for (const auto& [name, pid] : {std::pair(L"LYNBypassExePid", other.pid()), std::pair(L"ORBAboutExePid", about.pid())})
+  for (const auto& [name, pid] :
+       {std::pair(L"LYNBypassExePid", other.pid()), std::pair(L"ORBAboutExePid", about.pid())})
     ASSERT_TRUE(RegSetDword(HKEY_LOCAL_MACHINE, L"Software\\Norvale\\LYN\\General", name, pid, KEY_WOW64_64KEY));
   BothLogs logs;
   killBypassAndAboutProcesses(logs.handle());
@@ -121,7 +133,9 @@ TEST(StoredProcessIds, EndOnlyTheProgramTheyWereStoredFor) {
   EXPECT_EQ(about.WaitForExitCode(), 0xDEADu);
   const std::string refused = "Not terminating the Process with PID: " + std::to_string(other.pid()) +
                               ", it runs \"...\\child.exe\", not ORBBypass.exe";
-  EXPECT_TRUE(Matches(logs.Text(), refused + "|Failed to terminate ORBBypass.exe|...|Successfully terminated ORBAbout.exe"))
+  EXPECT_TRUE(
+      Matches(logs.Text(), refused + "|Failed to terminate ORBBypass.exe|...|Successfully terminated ORBAbout.exe"))
       << logs.Text();
-  EXPECT_TRUE(Matches(logs.Records(), refused + "|Terminated Successfully the Process with PID: ...")) << logs.Records();
+  EXPECT_TRUE(Matches(logs.Records(), refused + "|Terminated Successfully the Process with PID: ..."))
+      << logs.Records();
 }

@@ -23,7 +23,10 @@ TEST(VendorFault, ACrashFailsTheVendorCallAndIsLogged) {
     UniqueModule module;
     int failed = 0;
     void* out = &out;
-    if (which == 'p') return UninstallPinletPlugin(module, failed), std::to_string(failed);
+    if (which == 'p') {
+      UninstallPinletPlugin(module, failed);
+      return std::to_string(failed);
+    }
     if (which == 'P') {  // through the shipped library, unloaded after
       module.reset(LoadLibraryW((BuildDir() + L"\\InstallHelper.dll").c_str()));
       reinterpret_cast<void (*)()>(GetProcAddress(module.get(), "?UninstallOrbPinletPlugin@@YAXXZ"))();
@@ -32,7 +35,8 @@ TEST(VendorFault, ACrashFailsTheVendorCallAndIsLogged) {
     const DWORD answer = which == 'c' ? NCGetDllInterface(component.c_str(), crash, &out, nullptr) : 0;
     if (which == 'c') return std::to_string(answer) + (out ? "" : " null");
     QvmManager qvm(L"vtnorb", L"INSTALLHELPER");
-    return qvm.InstallService(L"profile"), Narrow(qvm.GetStatusText());
+    qvm.InstallService(L"profile");
+    return Narrow(qvm.GetStatusText());
   };
   const struct {
     const char* name;
@@ -42,7 +46,8 @@ TEST(VendorFault, ACrashFailsTheVendorCallAndIsLogged) {
     const wchar_t* module;        // released after the call
   } rows[] = {
       {"tray plug-in preparation", 'p', "1", "PinletInstSupp.dll : PluginUninstallPrep", "0", L"PinletInstSupp.dll"},
-      {"shipped library's plug-in removal", 'P', "", "PinletInstSupp.dll : PluginUninstallPrep", "", L"InstallHelper.dll"},
+      {"shipped library's plug-in removal", 'P', "",
+       "PinletInstSupp.dll : PluginUninstallPrep", "", L"InstallHelper.dll"},
       {"host service creation", 'q', "Unable to install QVM Service :: vtnorb, error code :: 574 ",
        "vtnqvma.dll : CreateService", "Successfully installed QVM service :: vtnorb", L"vtnqvma.dll"},
       {"component interface", 'c', "574 null", Narrow(component) + " : NotComDllGetInterface", "2147500034 null",

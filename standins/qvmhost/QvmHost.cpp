@@ -70,19 +70,26 @@ DWORD WINAPI Control(Object* o, DWORD control, DWORD* state) {
                                : *state != SERVICE_RUNNING      ? ERROR_SERVICE_NOT_ACTIVE : 0))
     return FALSE;
   HANDLE process = Get(kHost, L"StopOnQuery", 1) ? OpenProcess(PROCESS_TERMINATE, FALSE, Get(o->key, L"Pid")) : nullptr;
-  if (process) TerminateProcess(process, 0), CloseHandle(process);
-  Put(o->key, L"State", *state = SERVICE_STOP_PENDING), Put(o->key, L"Queries", 0);
+  if (process) {
+    TerminateProcess(process, 0);
+    CloseHandle(process);
+  }
+  Put(o->key, L"State", *state = SERVICE_STOP_PENDING);
+  Put(o->key, L"Queries", 0);
   return TRUE;
 }
 DWORD WINAPI Query(Object* o, DWORD* state) {
   if (Fails(L"QueryServiceStatus", 0)) return FALSE;
   const DWORD queries = Get(o->key, L"Queries") + 1, stopOn = Get(kHost, L"StopOnQuery", 1);
   Put(o->key, L"Queries", queries);
-  if (Get(o->key, L"State") == SERVICE_STOP_PENDING && stopOn && queries >= stopOn) Put(o->key, L"State", SERVICE_STOPPED);
+  if (Get(o->key, L"State") == SERVICE_STOP_PENDING && stopOn && queries >= stopOn)
+    Put(o->key, L"State", SERVICE_STOPPED);
   *state = Get(o->key, L"State");
   return TRUE;
 }
-DWORD WINAPI Delete(Object* o) { return !Fails(L"DeleteService", 0) && RegDeleteTreeW(HKEY_LOCAL_MACHINE, o->key.c_str()) == ERROR_SUCCESS; }
+DWORD WINAPI Delete(Object* o) {
+  return !Fails(L"DeleteService", 0) && RegDeleteTreeW(HKEY_LOCAL_MACHINE, o->key.c_str()) == ERROR_SUCCESS;
+}
 DWORD WINAPI Start(Object* o, DWORD count, const wchar_t** arguments) {
   if (Fails(L"StartService", count || arguments ? ERROR_INVALID_PARAMETER
                              : Get(o->key, L"State") == SERVICE_RUNNING ? ERROR_SERVICE_ALREADY_RUNNING : 0))
@@ -94,11 +101,14 @@ DWORD WINAPI Start(Object* o, DWORD count, const wchar_t** arguments) {
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION started;
   if (!CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) return FALSE;
-  CloseHandle(started.hThread), CloseHandle(started.hProcess);
-  Put(o->key, L"Pid", started.dwProcessId), Put(o->key, L"State", SERVICE_RUNNING);
+  CloseHandle(started.hThread);
+  CloseHandle(started.hProcess);
+  Put(o->key, L"Pid", started.dwProcessId);
+  Put(o->key, L"State", SERVICE_RUNNING);
   return TRUE;
 }
-void* const kService[] = {nullptr, (void*)Release, nullptr, nullptr, (void*)Control, (void*)Delete, (void*)Query, (void*)Start};
+void* const kService[] = {nullptr,        (void*)Release, nullptr,      nullptr,
+                          (void*)Control, (void*)Delete,  (void*)Query, (void*)Start};
 
 void* WINAPI Create(Object* manager, const wchar_t* name, const wchar_t* profile) {
   const std::wstring key = manager->key + name;
@@ -108,7 +118,9 @@ void* WINAPI Create(Object* manager, const wchar_t* name, const wchar_t* profile
   return New(kService, name);
 }
 void* WINAPI Open(Object* manager, const wchar_t* name, DWORD reserved) {
-  const DWORD error = reserved ? ERROR_INVALID_PARAMETER : Get(manager->key + name, L"State") ? 0 : ERROR_SERVICE_DOES_NOT_EXIST;
+  const DWORD error = reserved                             ? ERROR_INVALID_PARAMETER
+                      : Get(manager->key + name, L"State") ? 0
+                                                           : ERROR_SERVICE_DOES_NOT_EXIST;
   return Fails(L"OpenService", error) ? nullptr : New(kService, name);
 }
 void* const kManager[] = {nullptr, (void*)Release, (void*)Create, nullptr, (void*)Open};

@@ -27,9 +27,13 @@ inline testing::AssertionResult Matches(const std::string& text, const std::stri
 // A fresh, empty C:\ih-components\<name>, removed again with what it holds.
 struct ScratchFolder {
   explicit ScratchFolder(const std::wstring& name) : path(L"C:\\ih-components\\" + name) {
-    RemoveTree(path), SHCreateDirectoryExW(nullptr, path.c_str(), nullptr);
+    RemoveTree(path);
+    SHCreateDirectoryExW(nullptr, path.c_str(), nullptr);
   }
-  ~ScratchFolder() { RemoveTree(path), RemoveDirectoryW(L"C:\\ih-components"); }  // the parent once empty
+  ~ScratchFolder() {
+    RemoveTree(path);
+    RemoveDirectoryW(L"C:\\ih-components");  // the parent once empty
+  }
   std::wstring operator/(const std::wstring& name) const { return path + L"\\" + name; }
   const std::wstring path;
 };
@@ -37,11 +41,20 @@ struct ScratchFolder {
 // The product's key (64-bit view) and the platform's key (32-bit view):
 // absent at the start, removed with the parents they needed at the end.
 struct ComponentKeys {
-  static constexpr const wchar_t *kProduct = L"Software\\Norvale\\LYN\\General", *kPlatform = L"Software\\Veltan\\Basalt";
-  ComponentKeys() { RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kProduct, KEY_WOW64_64KEY, 0), RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kPlatform, KEY_WOW64_32KEY, 0); }
-  void SetProduct(const wchar_t* name, const std::wstring& value) const { RegSetString(HKEY_LOCAL_MACHINE, kProduct, name, value, KEY_WOW64_64KEY); }
-  void SetPlatformFolder(const std::wstring& folder) const { RegSetString(HKEY_LOCAL_MACHINE, kPlatform, L"szInstallDir64", folder, KEY_WOW64_32KEY); }
-  ScopedRegistryKey product{HKEY_LOCAL_MACHINE, kProduct, KEY_WOW64_64KEY}, platform{HKEY_LOCAL_MACHINE, kPlatform, KEY_WOW64_32KEY};
+  static constexpr const wchar_t *kProduct = L"Software\\Norvale\\LYN\\General",
+                                 *kPlatform = L"Software\\Veltan\\Basalt";
+  ComponentKeys() {
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kProduct, KEY_WOW64_64KEY, 0);
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kPlatform, KEY_WOW64_32KEY, 0);
+  }
+  void SetProduct(const wchar_t* name, const std::wstring& value) const {
+    RegSetString(HKEY_LOCAL_MACHINE, kProduct, name, value, KEY_WOW64_64KEY);
+  }
+  void SetPlatformFolder(const std::wstring& folder) const {
+    RegSetString(HKEY_LOCAL_MACHINE, kPlatform, L"szInstallDir64", folder, KEY_WOW64_32KEY);
+  }
+  ScopedRegistryKey product{HKEY_LOCAL_MACHINE, kProduct, KEY_WOW64_64KEY},
+      platform{HKEY_LOCAL_MACHINE, kPlatform, KEY_WOW64_32KEY};
 };
 
 }  // namespace testsupport

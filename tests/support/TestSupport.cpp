@@ -21,7 +21,8 @@ std::string Narrow(const std::wstring& text) {
 std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }  // ASCII only
 
 std::string ReadFileBytes(const std::wstring& path) {
-  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
+  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr));
   std::string bytes;
   char buffer[65536];
   DWORD read = 0;
@@ -32,7 +33,8 @@ std::string ReadFileBytes(const std::wstring& path) {
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
   UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
   DWORD written = 0;
-  return file && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size();
+  return file && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+         written == bytes.size();
 }
 
 bool PathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -140,14 +142,17 @@ ScopedRegistryKey::~ScopedRegistryKey() {
 }
 
 namespace {
-bool SetValue(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD type, const void* data, DWORD size, REGSAM view) {
+bool SetValue(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD type, const void* data, DWORD size,
+              REGSAM view) {
   UniqueRegKey key;
-  return RegCreateKeyExW(root, subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, key.put(), nullptr) == ERROR_SUCCESS &&
+  return RegCreateKeyExW(root, subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, key.put(), nullptr) ==
+             ERROR_SUCCESS &&
          RegSetValueExW(key.get(), name.c_str(), 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
 }
 }  // namespace
 
-bool RegSetString(HKEY root, const std::wstring& subKey, const std::wstring& name, const std::wstring& value, REGSAM view) {
+bool RegSetString(HKEY root, const std::wstring& subKey, const std::wstring& name, const std::wstring& value,
+                  REGSAM view) {
   return SetValue(root, subKey, name, REG_SZ, value.c_str(), static_cast<DWORD>((value.size() + 1) * 2), view);
 }
 bool RegSetDword(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD value, REGSAM view) {
@@ -176,7 +181,9 @@ StartedProcess::~StartedProcess() {
 
 DWORD StartedProcess::WaitForExitCode(DWORD timeoutMs) const {
   DWORD code = STILL_ACTIVE;
-  return WaitForSingleObject(process.get(), timeoutMs), GetExitCodeProcess(process.get(), &code), code;
+  WaitForSingleObject(process.get(), timeoutMs);
+  GetExitCodeProcess(process.get(), &code);
+  return code;
 }
 
 std::wstring StandInPath(const std::wstring& name) { return BuildDir() + L"\\standins\\" + name; }
@@ -184,7 +191,8 @@ std::wstring StandInPath(const std::wstring& name) { return BuildDir() + L"\\sta
 std::vector<HANDLE> NextHandleValues(size_t count) {
   std::vector<UniqueKernelHandle> events(count);
   std::vector<HANDLE> handles;
-  for (auto& event : events) handles.push_back((event = UniqueKernelHandle(CreateEventW(nullptr, 0, 0, nullptr))).get());
+  for (auto& event : events)
+    handles.push_back((event = UniqueKernelHandle(CreateEventW(nullptr, 0, 0, nullptr))).get());
   return handles;
 }
 

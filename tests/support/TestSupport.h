@@ -84,7 +84,8 @@ std::string Joined(const std::vector<std::string>& lines);
 
 // The wanted lines come one after the other somewhere in the lines, which show when they do not.
 inline testing::AssertionResult Follow(const std::vector<std::string>& lines, const std::vector<std::string>& wanted) {
-  if (std::search(lines.begin(), lines.end(), wanted.begin(), wanted.end()) != lines.end()) return testing::AssertionSuccess();
+  if (std::search(lines.begin(), lines.end(), wanted.begin(), wanted.end()) != lines.end())
+    return testing::AssertionSuccess();
   return testing::AssertionFailure() << testing::PrintToString(lines);
 }
 
@@ -102,7 +103,11 @@ class BothLogs {
   }
   // The text-log lines of one call, run as Run runs it.
   template <typename Call>
-  static std::vector<std::string> LinesOf(Call call) { BothLogs logs; return logs.Run(call), logs.Lines(); }
+  static std::vector<std::string> LinesOf(Call call) {
+    BothLogs logs;
+    logs.Run(call);
+    return logs.Lines();
+  }
   std::vector<std::string> Lines(bool onlyPrefixed = false) const { return m_text.Lines(onlyPrefixed); }
   std::vector<std::string> RecordTexts() const { return m_session.Texts(); }
   std::string Text() const { return Joined(m_text.Lines()); }
@@ -134,7 +139,8 @@ struct ScopedEnvironmentVariable : NoCopy {
 };
 
 // Raw registry access for arranging and checking state in tests.
-bool RegSetString(HKEY root, const std::wstring& subKey, const std::wstring& name, const std::wstring& value, REGSAM view = 0);
+bool RegSetString(HKEY root, const std::wstring& subKey, const std::wstring& name, const std::wstring& value,
+                  REGSAM view = 0);
 bool RegSetDword(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD value, REGSAM view = 0);
 bool RegKeyExists(HKEY root, const std::wstring& subKey, REGSAM view = 0);
 
