@@ -41,7 +41,10 @@ bool PathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str
 
 bool RemoveTree(const std::wstring& path) {
   const std::wstring from = path + L'\0';  // a list of paths, ended by an empty one
-  SHFILEOPSTRUCTW op = {nullptr, FO_DELETE, from.c_str(), nullptr, FOF_NO_UI};
+  SHFILEOPSTRUCTW op = {};
+  op.wFunc = FO_DELETE;
+  op.pFrom = from.c_str();
+  op.fFlags = FOF_NO_UI;
   if (PathExists(path)) SHFileOperationW(&op);
   return !PathExists(path);
 }
