@@ -42,28 +42,12 @@ void Put(const std::wstring& path, const std::string& content) {
   ASSERT_TRUE(WriteFileBytes(path, content)) << Narrow(path);
 }
 
-// Wine's shell sends an undoable delete to the trash in the Unix home, shared by every Wine prefix, where each
-// entry's ".trashinfo" file names the Unix path the item came from. This prefix's entries below kRoot are removed
-// again, and so is the trash once it is empty.
+// Wine's shell sends an undoable delete to the trash in XDG_DATA_HOME, which wine-run.sh keeps with the prefix.
+// The trash is emptied again.
 bool InTrash() {
-  const wchar_t* data = _wgetenv(L"XDG_DATA_HOME");
-  const std::wstring trash =
-      (data ? L"Z:" + std::wstring(data) : std::wstring(_wgetenv(L"WINEHOMEDIR")).substr(4) + L"\\.local\\share") +
-      L"\\Trash\\";
-  std::string ours =
-      Narrow(std::wstring(_wgetenv(L"WINECONFIGDIR")).substr(6) + L"\\dosdevices\\c:\\ProgramData\\IHHousekeeping\\");
-  std::replace(ours.begin(), ours.end(), '\\', '/');
-  bool found = false;
-  WIN32_FIND_DATAW entry;
-  const UniqueFind find(FindFirstFileW((trash + L"info\\*.trashinfo").c_str(), &entry));
-  for (bool more = static_cast<bool>(find); more; more = FindNextFileW(find.get(), &entry)) {
-    const std::wstring info = trash + L"info\\" + entry.cFileName, name = entry.cFileName;
-    if (ReadFileBytes(info).find("Path=" + ours) == std::string::npos) continue;
-    found = true;
-    RemoveTree(trash + L"files\\" + name.substr(0, name.size() - 10));
-    DeleteFileW(info.c_str());
-  }
-  for (const wchar_t* folder : {L"files", L"info", L""}) RemoveDirectoryW((trash + folder).c_str());
+  const std::wstring trash = L"Z:" + std::wstring(_wgetenv(L"XDG_DATA_HOME")) + L"\\Trash";
+  const bool found = PathExists(trash + L"\\info");
+  RemoveTree(trash);
   return found;
 }
 
