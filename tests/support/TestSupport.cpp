@@ -201,17 +201,14 @@ std::vector<HANDLE> NextHandleValues(size_t count) {
 
 int RunUnix(const std::string& shellCommand) {
   // Wine starts the ELF program but cannot report its exit code or wait for
-  // it, so the command leaves its status in a file that we poll for.
-  wchar_t tempDir[MAX_PATH] = {};
+  // it, so the command leaves its status in a file that appears whole.
+  wchar_t tempDir[MAX_PATH] = {}, statusFile[MAX_PATH] = {};
   GetTempPathW(MAX_PATH, tempDir);
-  wchar_t statusFile[MAX_PATH] = {};
   GetTempFileNameW(tempDir, L"ihu", 0, statusFile);
   DeleteFileW(statusFile);
-  const std::string unixStatus = UnixPath(statusFile);
-  const std::string script = "(" + shellCommand + "); echo $? > '" + unixStatus + ".tmp'; mv '" + unixStatus +
-                             ".tmp' '" + unixStatus + "'";
+  const std::string status = "'" + UnixPath(statusFile) + "'";
   std::wstring commandLine = L"/bin/sh -c \"";
-  for (char c : script) {
+  for (char c : "(" + shellCommand + "); echo $? >" + status + ".tmp; mv " + status + ".tmp " + status) {
     if (c == '"' || c == '\\') commandLine += L'\\';
     commandLine += static_cast<wchar_t>(static_cast<unsigned char>(c));
   }
@@ -221,28 +218,20 @@ int RunUnix(const std::string& shellCommand) {
   PROCESS_INFORMATION pi = {};
   if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -1;
   UniqueKernelHandle thread(pi.hThread), process(pi.hProcess);
-  for (int waited = 0; waited < 30000; waited += 20) {
-    if (PathExists(statusFile)) {
-      Sleep(20);
-      const std::string status = ReadFileBytes(statusFile);
-      DeleteFileW(statusFile);
-      return status.empty() ? -1 : atoi(status.c_str());
-    }
-    Sleep(20);
-  }
-  return -1;
+  for (int waited = 0; waited < 30000 && !PathExists(statusFile); waited += 20) Sleep(20);
+  const std::string code = ReadFileBytes(statusFile);
+  DeleteFileW(statusFile);
+  return code.empty() ? -1 : atoi(code.c_str());
 }
 
 std::string UnixPath(const std::wstring& windowsPath) {
-  typedef char*(CDECL * WineGetUnixFileName)(LPCWSTR);
-  auto getUnix = reinterpret_cast<WineGetUnixFileName>(
+  using ToUnix = char*(CDECL*)(LPCWSTR);
+  const auto toUnix = reinterpret_cast<ToUnix>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-  if (getUnix == nullptr) return std::string();
-  char* unixName = getUnix(windowsPath.c_str());
-  if (unixName == nullptr) return std::string();
-  std::string result = unixName;
-  HeapFree(GetProcessHeap(), 0, unixName);
-  return result;
+  char* name = toUnix ? toUnix(windowsPath.c_str()) : nullptr;
+  const std::string path = name ? name : "";
+  HeapFree(GetProcessHeap(), 0, name);
+  return path;
 }
 
 }  // namespace testsupport
