@@ -114,7 +114,9 @@ static int ByStoredIds(MSIHANDLE hInstall) {
 // nobody can open, then the programs in order); the termination; the platform,
 // in whose registry view the ids are stored.
 TEST(ProcessControl, EndsTheServiceByNameAndTheCompanionsByTheirStoredIds) {
-  const std::string kEnded0 = kTerminated + "$0", kEnded1 = kTerminated + "$1";
+  const std::string kEnded0 = kTerminated + "$0", kEnded1 = kTerminated + "$1",
+                    kRefused = "Not terminating the Process with PID: $0, it runs \"" + Narrow(kFolder) +
+                               "other.exe\", not ORBBypass.exe";
   const std::vector<std::wstring> kService = {L"s\\LynService.exe"}, kCompanions = {L"ORBBypass.exe", L"ORBAbout.exe"};
   const struct {
     const char* name; int (*call)(MSIHANDLE); std::vector<std::wstring> programs; const char *bypass, *about;
@@ -135,6 +137,9 @@ TEST(ProcessControl, EndsTheServiceByNameAndTheCompanionsByTheirStoredIds) {
       {"both companions ended", ByStoredIds, kCompanions, "$0", "$1", 0, 0b11,
        {kEnded0, "Successfully terminated ORBBypass.exe", kEnded1, "Successfully terminated ORBAbout.exe"},
        {kEnded0, kEnded1}},
+      {"ids now of another program and of About's name in other letter case", ByStoredIds,
+       {L"other.exe", L"c\\orbabout.EXE"}, "$0", "$1", 0, 0b10, {kRefused, "Failed to terminate ORBBypass.exe", kEnded1,
+       "Successfully terminated ORBAbout.exe"}, {kRefused, kEnded1}},
       {"no bypass id: About is left alone", ByStoredIds, kCompanions, nullptr, "$1", 0, 0, {}, {}},
       {"a stale bypass id, then About refused", ByStoredIds, kCompanions, "0", "$1", 0, 0,
        {"Failed to Terminate the Process with PID: $1 exit code = 0xdead", "Failed to terminate ORBAbout.exe"},

@@ -1,6 +1,6 @@
 // What other users can plant where the custom actions write and delete: links
 // (Unix symbolic links, which Wine shows as directory links), second names of
-// another file (hard links), backups of a foreign owner, reused process ids.
+// another file (hard links), backups of a foreign owner. Reused process ids: the ProcessControl test.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <sddl.h>
@@ -11,7 +11,6 @@
 #include "components/UninstallSet.h"
 #include "frame/Exports.h"
 #include "frame/SafeFiles.h"
-#include "process/ProcessControl.h"
 #include "process/ProcessRunner.h"
 #include "support/ComponentSupport.h"
 #include "support/ScopedSeam.h"
@@ -114,28 +113,4 @@ TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
     EXPECT_TRUE(row.line.empty() || std::count(lines.begin(), lines.end(), row.line))
         << ::testing::PrintToString(lines);
   }
-}
-
-// The bypass id now names another program; the About program runs under a
-// name that differs only in letter case.
-TEST(StoredProcessIds, EndOnlyTheProgramTheyWereStoredFor) {
-  ScratchFolder scratch(L"ids");
-  ASSERT_TRUE(CopyFileW(StandInPath(L"child.exe").c_str(), (scratch / L"orbabout.EXE").c_str(), FALSE));
-  StartedProcess other(StandInPath(L"child.exe"), L"--sleep 120000"),
-      about(scratch / L"orbabout.EXE", L"--sleep 120000");
-  ComponentKeys keys;
-  for (const auto& [name, pid] :
-       {std::pair(L"LYNBypassExePid", other.pid()), std::pair(L"ORBAboutExePid", about.pid())})
-    ASSERT_TRUE(RegSetDword(HKEY_LOCAL_MACHINE, L"Software\\Norvale\\LYN\\General", name, pid, KEY_WOW64_64KEY));
-  BothLogs logs;
-  killBypassAndAboutProcesses(logs.handle());
-  EXPECT_EQ(other.WaitForExitCode(200), STILL_ACTIVE);
-  EXPECT_EQ(about.WaitForExitCode(), 0xDEADu);
-  const std::string refused = "Not terminating the Process with PID: " + std::to_string(other.pid()) +
-                              ", it runs \"...\\child.exe\", not ORBBypass.exe";
-  EXPECT_TRUE(
-      Matches(logs.Text(), refused + "|Failed to terminate ORBBypass.exe|...|Successfully terminated ORBAbout.exe"))
-      << logs.Text();
-  EXPECT_TRUE(Matches(logs.Records(), refused + "|Terminated Successfully the Process with PID: ..."))
-      << logs.Records();
 }
