@@ -2,6 +2,9 @@
 
 #include <sddl.h>
 
+#include <cstring>
+#include <vector>
+
 namespace file_seams {
 Seam<decltype(&::GetSecurityInfo)> getSecurityInfo(&::GetSecurityInfo);
 }
@@ -110,9 +113,10 @@ BOOL CopyToSingleNamedFile(const std::wstring& source, const std::wstring& targe
   return TRUE;
 }
 
-bool IsOwnFile(const std::wstring& path) {
-  UniqueFile file(CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+bool MoveOwnFile(const std::wstring& path, const std::wstring& newPath) {
+  UniqueFile file(CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES | DELETE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                              nullptr));
   if (!file) return false;
   PSID owner = nullptr;
   UniqueLocal descriptor;
@@ -122,8 +126,18 @@ bool IsOwnFile(const std::wstring& path) {
                    owner != nullptr &&
                    (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
                     IsRunningAccount(owner));
-  if (!own) SetLastError(kRefusedFileError);
-  return own;
+  if (!own) {
+    SetLastError(kRefusedFileError);
+    return false;
+  }
+  const DWORD nameBytes = static_cast<DWORD>(newPath.size() * sizeof(wchar_t));
+  std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = FALSE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = nameBytes;
+  memcpy(rename->FileName, newPath.c_str(), nameBytes);
+  return SetFileInformationByHandle(file.get(), FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != FALSE;
 }
 
 PrivateFolderSecurity::PrivateFolderSecurity(Users users) : m_attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE} {

@@ -38,10 +38,13 @@ UniqueFile OpenSingleNamedFile(const std::wstring& path, DWORD access, DWORD sha
 // CopyFileW (overwriting) into such a checked file; the same result and errors.
 BOOL CopyToSingleNamedFile(const std::wstring& source, const std::wstring& target);
 
-// Left by the library: one name, not a link, owned by SYSTEM, the
-// administrators or the account that runs this. Otherwise false with the
-// error: that of the open (2 or 3 for a missing file) or kRefusedFileError.
-bool IsOwnFile(const std::wstring& path);
+// Moves a file left by the library (one name, not a link, owned by SYSTEM,
+// the administrators or the account that runs this) to a new full path that
+// must not exist yet. The move goes through the handle the check was made on,
+// and nobody may rename or delete the file meanwhile, so the file moved is the
+// file checked. Otherwise false with the error: that of the open (2 or 3 for a
+// missing file), kRefusedFileError, or that of the move (183: target exists).
+bool MoveOwnFile(const std::wstring& path, const std::wstring& newPath);
 
 // For folders whose access list only SYSTEM and the administrators may change.
 // The platform's temporary uninstall set: users may read it, never write in

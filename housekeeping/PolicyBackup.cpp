@@ -37,7 +37,7 @@ bool ReadCommonFolder(std::wstring& folder, unsigned long view) {
 // The backup lies where other users can put files: only the copy this library
 // left is moved into the policy folder. A missing one fails as the move would.
 BOOL MoveOwnBackup(const std::wstring& backup, const std::wstring& policyFile) {
-  if (IsOwnFile(backup)) return MoveFileW(backup.c_str(), policyFile.c_str());
+  if (MoveOwnFile(backup, policyFile)) return TRUE;
   if (GetLastError() == kRefusedFileError) {
     InstallLog(L"Did not restore %s: a link, a file with another name or not owned by the system or administrators",
                backup.c_str());
