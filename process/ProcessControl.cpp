@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <vector>
 
 #include "frame/Guard.h"
 #include "frame/Log.h"
@@ -93,12 +94,14 @@ namespace {
 int terminateStoredProcess(MSIHANDLE hInstall, DWORD pid, const wchar_t* program) {
   const UniqueKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
   if (process) {
-    wchar_t image[MAX_PATH + 1] = {};
-    DWORD length = MAX_PATH;
-    if (!QueryFullProcessImageNameW(process.get(), 0, image, &length)) image[0] = L'\0';
-    const wchar_t* name = wcsrchr(image, L'\\');
-    if (_wcsicmp(name ? name + 1 : image, program) != 0) {
-      LogOutcome(hInstall, L"Not terminating the Process with PID: %lu, it runs \"%s\", not %s", pid, image, program);
+    // A program deep in a long path is still found by its name.
+    std::vector<wchar_t> image(32768);
+    DWORD length = static_cast<DWORD>(image.size());
+    if (!QueryFullProcessImageNameW(process.get(), 0, image.data(), &length)) image[0] = L'\0';
+    const wchar_t* name = wcsrchr(image.data(), L'\\');
+    if (_wcsicmp(name ? name + 1 : image.data(), program) != 0) {
+      LogOutcome(hInstall, L"Not terminating the Process with PID: %lu, it runs \"%s\", not %s", pid, image.data(),
+                 program);
       return 0;
     }
   }
