@@ -7,17 +7,16 @@
 
 #include "Crash.h"
 
+extern "C" IMAGE_DOS_HEADER __ImageBase;  // this library's own module
+
 #ifndef IH_COMPONENT_WITHOUT_EXPORT
 extern "C" __declspec(dllexport) DWORD NotComDllGetInterface(const char* name, void** out) {
   *out = out;  // a crash leaves half an answer behind
   CrashIfAsked(name);
   *out = nullptr;
   if (lstrcmpA(name, "ModulePath") != 0) return static_cast<DWORD>(E_NOINTERFACE);
-  HMODULE self = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCWSTR>(&NotComDllGetInterface), &self);
   auto* path = static_cast<wchar_t*>(LocalAlloc(LPTR, MAX_PATH * sizeof(wchar_t)));
-  GetModuleFileNameW(self, path, MAX_PATH);
+  GetModuleFileNameW(reinterpret_cast<HMODULE>(&__ImageBase), path, MAX_PATH);
   *out = path;
   return 0;
 }

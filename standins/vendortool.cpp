@@ -12,13 +12,12 @@
 #include <string>
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  wchar_t self[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, self, MAX_PATH);
-  *wcsrchr(self, L'\\') = L'\0';  // the folder it ran from
+  wchar_t path[MAX_PATH] = {};
+  const std::wstring self(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
   const std::wstring commandLine = GetCommandLineW();
   const wchar_t* recordPath = _wgetenv(L"IH_VENDOR_RECORD");
   if (FILE* record = recordPath != nullptr ? _wfopen(recordPath, L"ab") : nullptr) {
-    fprintf(record, "%ls|%ls\r\n", self, commandLine.c_str());
+    fprintf(record, "%ls|%ls\r\n", self.substr(0, self.rfind(L'\\')).c_str(), commandLine.c_str());  // its folder
     fclose(record);
   }
   const std::wstring rule = _wgetenv(L"IH_VENDOR_EXIT") != nullptr ? _wgetenv(L"IH_VENDOR_EXIT") : L"";

@@ -16,10 +16,9 @@ static int Call(const wchar_t* function, const wchar_t* argument, const char* re
   char value[32] = {};
   GetEnvironmentVariableA(resultVariable, value, 32);
   CrashIfAsked(value);
-  const int result = atoi(value);
   RecordPinletEvent((L"PinletInstSupp: " + std::wstring(function) + L"(" + argument + L") -> " +
-                     std::to_wstring(result)).c_str());
-  return result;
+                     std::to_wstring(atoi(value))).c_str());
+  return atoi(value);
 }
 
 #ifndef PINLET_WITHOUT_PREP

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <shlobj.h>
+#include <shlwapi.h>
 #include <windows.h>
 
 #include <string>
