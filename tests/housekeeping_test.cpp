@@ -26,10 +26,7 @@ const std::wstring kTemp = std::wstring(_wgetenv(L"windir")) + L"\\Temp\\";  // 
 int On64() { return 1; }
 int On32() { return 0; }
 
-struct HousekeepingScope {
-  ScopedRegistryKey keys[6] = {{kLm, L"Software\\Norvale", k64}, {kLm, L"Software\\Norvale", k32},
-                               {kLm, L"SOFTWARE\\Veltan", k64},  {kLm, L"SOFTWARE\\Veltan", k32},
-                               {kLm, L"SOFTWARE\\Corvane", k64}, {kLm, L"SOFTWARE\\Corvane", k32}};
+struct HousekeepingScope : MachineKeys {
   ~HousekeepingScope() {
     RemoveTree(kRoot);
     RemoveTree(kTemp + L"LYNPolicy.opg");

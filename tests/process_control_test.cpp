@@ -148,12 +148,10 @@ TEST(ProcessControl, EndsTheServiceByNameAndTheCompanionsByTheirStoredIds) {
        TerminateProcess, Report32BitWindows},
   };
   const ScopeExit removeCopies([] { RemoveTree(kFolder); });
-  // Ids that an earlier run left behind would decide the rows.
-  for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) ScopedRegistryKey{HKEY_LOCAL_MACHINE, kGeneralKey, view};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     const REGSAM view = row.platform() ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
-    const ScopedRegistryKey key(HKEY_LOCAL_MACHINE, kGeneralKey, view);
+    const MachineKeys keys;  // ids that an earlier run left behind would decide the rows
     ScopedSeam list(process_seams::enumProcesses, row.list);
     ScopedSeam end(process_seams::terminateProcess, row.terminate);
     ScopedSeam platform(platform_seams::is64BitWindows, row.platform);

@@ -42,7 +42,7 @@ std::wstring Call(char op, const std::wstring& path, REGSAM view) {
 
 // Rows run in order on one key; each call must close the keys it opened.
 TEST(RegistryHelper, ValuePathsTypesViewsAndDeletion) {
-  ScopedRegistryKey cleanup64{HKEY_LOCAL_MACHINE, kKey, k64}, cleanup32{HKEY_LOCAL_MACHINE, kKey, k32};
+  const MachineKeys keys;
   const wchar_t embedded[] = {L'a', L'b', 0, L'c', L'd'}, unterminated[] = {L'x', L'y', L'z'}, one[] = L"A";
   SetRaw(L"Embedded", REG_SZ, embedded, sizeof(embedded));
   SetRaw(L"Unterminated", REG_SZ, unterminated, sizeof(unterminated));

@@ -34,7 +34,6 @@ DWORD Value(const std::wstring& key, const wchar_t* name, DWORD value = 0, DWORD
 // (state 4) runs a real LynService.exe. All of it is gone again at the end.
 struct Scene {
   ComponentKeys keys;
-  ScopedRegistryKey host{HKEY_LOCAL_MACHINE, kHost};
   ScopedSeam<void(WINAPI*)(DWORD)> sleeps{qvm_seams::sleep, CountSleep};
   ScratchFolder folder{L"svc"};
   std::wstring command = L"\"" + StandInPath(L"LynService.exe") + L"\" 60000";

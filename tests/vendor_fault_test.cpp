@@ -44,7 +44,6 @@ TEST(VendorFault, ACrashFailsTheVendorCallAndIsLogged) {
     for (int h = 0; h < 3; ++h) {
       SCOPED_TRACE(row.name + (" " + how[h]));
       ComponentKeys keys;
-      ScopedRegistryKey hostKey(HKEY_LOCAL_MACHINE, host), trayKey(HKEY_LOCAL_MACHINE, tray, KEY_WOW64_32KEY);
       keys.SetProduct(L"InstDir", L"C:\\ih-fault\\");
       keys.SetPlatformFolder(BuildDir() + L"\\standins\\qvmhost\\signed");
       RegSetString(HKEY_LOCAL_MACHINE, tray + L"\\KDX\\Shared Components\\Framework", L"Installed Path",

@@ -39,23 +39,17 @@ struct ScratchFolder {
   const std::wstring path;
 };
 
-// The product's key (64-bit view) and the platform's key (32-bit view):
-// absent at the start, removed with the parents they needed at the end.
-struct ComponentKeys {
+// The product's key (64-bit view) and the platform's key (32-bit view), on a
+// machine without the product's or vendors' keys.
+struct ComponentKeys : MachineKeys {
   static constexpr const wchar_t *kProduct = L"Software\\Norvale\\LYN\\General",
                                  *kPlatform = L"Software\\Veltan\\Basalt";
-  ComponentKeys() {
-    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kProduct, KEY_WOW64_64KEY, 0);
-    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kPlatform, KEY_WOW64_32KEY, 0);
-  }
   void SetProduct(const wchar_t* name, const std::wstring& value) const {
     RegSetString(HKEY_LOCAL_MACHINE, kProduct, name, value, KEY_WOW64_64KEY);
   }
   void SetPlatformFolder(const std::wstring& folder) const {
     RegSetString(HKEY_LOCAL_MACHINE, kPlatform, L"szInstallDir64", folder, KEY_WOW64_32KEY);
   }
-  ScopedRegistryKey product{HKEY_LOCAL_MACHINE, kProduct, KEY_WOW64_64KEY},
-      platform{HKEY_LOCAL_MACHINE, kPlatform, KEY_WOW64_32KEY};
 };
 
 }  // namespace testsupport

@@ -126,22 +126,16 @@ int WINAPI MsiTestSession::Handler(LPVOID context, UINT type, MSIHANDLE record) 
   return 1;
 }
 
-ScopedRegistryKey::ScopedRegistryKey(HKEY root, std::wstring subKey, REGSAM view)
-    : m_root(root), m_subKey(std::move(subKey)), m_view(view) {
-  // Widen the scope to the topmost level that is missing now.
-  std::wstring probe = m_subKey;
-  for (size_t cut = probe.rfind(L'\\'); cut != std::wstring::npos; cut = probe.rfind(L'\\')) {
-    probe.resize(cut);
-    if (RegKeyExists(m_root, probe, m_view)) break;
-    m_subKey = probe;
+void MachineKeys::Clear() {
+  for (const wchar_t* root :
+       {L"Software\\Norvale", L"Software\\Veltan", L"Software\\Corvane", L"Software\\InstallHelperTests"}) {
+    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+      UniqueRegKey key;
+      if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, root, 0, KEY_ALL_ACCESS | view, key.put()) == ERROR_SUCCESS)
+        RegDeleteTreeW(key.get(), nullptr);
+      RegDeleteKeyExW(HKEY_LOCAL_MACHINE, root, view, 0);
+    }
   }
-}
-
-ScopedRegistryKey::~ScopedRegistryKey() {
-  UniqueRegKey key;
-  if (RegOpenKeyExW(m_root, m_subKey.c_str(), 0, KEY_ALL_ACCESS | m_view, key.put()) == ERROR_SUCCESS)
-    RegDeleteTreeW(key.get(), nullptr);
-  RegDeleteKeyExW(m_root, m_subKey.c_str(), m_view, 0);
 }
 
 namespace {

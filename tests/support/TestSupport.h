@@ -118,14 +118,13 @@ class BothLogs {
   LogCapture m_text;
 };
 
-// Deletes a registry key tree (in the given view) when the scope ends, together
-// with any of its parents that did not exist when the scope began.
-struct ScopedRegistryKey : NoCopy {
-  ScopedRegistryKey(HKEY root, std::wstring subKey, REGSAM view = 0);
-  ~ScopedRegistryKey();
-  HKEY m_root;
-  std::wstring m_subKey;
-  REGSAM m_view;
+// The product's, the vendors' and the stand-in host's registry trees, in both
+// views, removed when the scope begins and again when it ends: the test
+// prefix holds none of them otherwise, and tests run one at a time.
+struct MachineKeys : NoCopy {
+  MachineKeys() { Clear(); }
+  ~MachineKeys() { Clear(); }
+  static void Clear();
 };
 
 // Sets (or, with a null value, removes) an environment variable for this
