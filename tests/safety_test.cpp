@@ -1,8 +1,8 @@
 // What other users can plant where the custom actions write and delete: links
 // (Unix symbolic links, which Wine shows as directory links), second names of
 // another file (hard links), backups of a foreign owner. Reused process ids: the ProcessControl test.
-#include <gtest/gtest.h>
-#include <windows.h>
+#include "support/ComponentSupport.h"
+
 #include <sddl.h>
 
 #include <functional>
@@ -12,8 +12,6 @@
 #include "frame/Exports.h"
 #include "frame/SafeFiles.h"
 #include "process/ProcessRunner.h"
-#include "support/ComponentSupport.h"
-#include "support/ScopedSeam.h"
 
 using namespace testsupport;
 using Lines = std::vector<std::string>;

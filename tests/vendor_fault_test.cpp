@@ -1,7 +1,7 @@
 // Vendors' libraries that crash (the stand-ins on request: Crash.h) fail the
 // call they crashed in, with one line naming it, and the test process lives
 // on; installer-log texts reach the log as written, brackets and all.
-#include <gtest/gtest.h>
+#include "support/ComponentSupport.h"
 
 #include <algorithm>
 
@@ -9,7 +9,6 @@
 #include "frame/Log.h"
 #include "housekeeping/PinletPlugin.h"
 #include "process/QvmManager.h"
-#include "support/ComponentSupport.h"
 
 using namespace testsupport;
 
