@@ -161,7 +161,6 @@ TEST(QvmHost, OperationsAndActionsAnswerSayAndLogWhatTheHostDid) {
       {"delete: gone meanwhile", "s1 FailDeleteService=1060", 'D', 1, "Qvm service deosn't not exists."},
       {"delete: refused", "s1 FailDeleteService=5", 'D', 0, unable("delete", 5)},
       {"delete: not installed", "s", 'D', 0, kNoHandle + "delete qvm service"},
-      {"running", "s4", 'R', 1, ""},
       {"running: start pending", "s2", 'R', 0, ""},
       {"running: query refused", "s4 FailQueryServiceStatus=5", 'R', 0, unable("getting status", 5)},
       {"running: not installed", "s", 'R', 0, kNoHandle + "get qvm service", "|Unable to get QVM Service: vtnorb|@In"},
