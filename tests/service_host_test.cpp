@@ -119,7 +119,7 @@ TEST(QvmHost, OperationsAndActionsAnswerSayAndLogWhatTheHostDid) {
     return "Unable to " + what + " QVM Service :: vtnorb, error code :: " + std::to_string(error) + " ";
   };
   // said: the status text, or the installer-log records; logged: found in the
-  // interaction log + "#" + the text log; sleeps: 2000 ms each. A service left
+  // interaction log + "#" + the text log, "..." for any text between; sleeps: 2000 ms each. A service left
   // running or stop pending keeps its process; a process the host stopped ends
   // with 0, one the library terminated with 0xDEAD.
   const struct {
@@ -128,8 +128,6 @@ TEST(QvmHost, OperationsAndActionsAnswerSayAndLogWhatTheHostDid) {
   } rows[] = {
       {"install", "s", 'I', 1, "Successfully installed QVM service :: vtnorb", kOpen + kClosed, 0, 1},
       {"install: exists", "s1", 'I', 1, "Qvm service already installed."},
-      {"install: refused", "s FailCreateService=5", 'I', 0, unable("install", 5),
-       "|" + unable("install", 5) + "|@In Destructor"},
       {"install: library missing", "m", 'I', 0, "Unable to CreateService ORB",
        "@In Constructor Started QVM Module|Failed to get QVM control|@GetQVMControl returned false|" + kClosed},
       {"no manager", "s FailOpenMSManager=8", '-', 0, "Failed to open QVM Manager",
@@ -137,7 +135,6 @@ TEST(QvmHost, OperationsAndActionsAnswerSayAndLogWhatTheHostDid) {
       {"start", "s1", 'S', 1, "QVM service :: vtnorb started successfully.", "|GetQVMService: Successful vtnorb|@In",
        1, 4},
       {"start: running", "s4", 'S', 1, "Qvm service already Running.", "", 1},
-      {"start: refused", "s1 FailStartService=1053", 'S', 0, unable("start", 1053), "", 1},
       {"start: not installed", "s", 'S', 0, kNoHandle + "start qvm service",
        "|GetQVMService: Failed to open QVM Service vtnorb, with err = 1060|@In", 1},
       {"start: library unsigned", "u1", 'S', 0, kNoHandle + "start qvm service",
@@ -150,17 +147,9 @@ TEST(QvmHost, OperationsAndActionsAnswerSayAndLogWhatTheHostDid) {
       {"stop: already stopped", "s1", 'P', 1, "Successfully stopped QVM service :: vtnorb",
        "|StopService: Failed ControlService |StopService: Failed ControlService error = 1062|StopService: Failed "
        "ControlService error = 1062|" + polled(0, "1"), 1},
-      {"stop: never", "s4 StopOnQuery=0", 'P', 0, "Unable to stop QVM service :: vtnorb",
-       "14th time, dwCurrentStatus = 3|StopService: Doing QueryServiceStatus , dwCurrentStatus != SERVICE_STOPPED "
-       "returning false vtnorb|@In", 16, 3},
-      {"stop: refused", "s4 FailControlService=5", 'P', 0, unable("stop", 5),
-       "|StopService: Failed ControlService error = 5|" + unable("stop", 5) + "|@In", 1},
-      {"stop: not installed", "s", 'P', 0, kNoHandle + "stop qvm service",
-       "|StopService: Unable to get service handle, unable to stop qvm service |@In", 1},
       {"delete", "s1", 'D', 1, "Successfully deleted QVM service :: vtnorb", "", 0, 0},
       {"delete: gone meanwhile", "s1 FailDeleteService=1060", 'D', 1, "Qvm service deosn't not exists."},
       {"delete: refused", "s1 FailDeleteService=5", 'D', 0, unable("delete", 5)},
-      {"delete: not installed", "s", 'D', 0, kNoHandle + "delete qvm service"},
       {"running: start pending", "s2", 'R', 0, ""},
       {"running: query refused", "s4 FailQueryServiceStatus=5", 'R', 0, unable("getting status", 5)},
       {"running: not installed", "s", 'R', 0, kNoHandle + "get qvm service", "|Unable to get QVM Service: vtnorb|@In"},
@@ -169,19 +158,25 @@ TEST(QvmHost, OperationsAndActionsAnswerSayAndLogWhatTheHostDid) {
        "Unable to open \\QVMProfileForLYNService.xml,aborting LYN installation",
        "|Unable to open \\QVMProfileForLYNService.xml aborting LYN installation"},
       {"install mode: refused", "sp FailCreateService=5", 'i', -1, unable("install", 5),
-       "|objQvmManager.InstallService returned: " + unable("install", 5)},
+       "|" + unable("install", 5) + "|@In Destructor...#...|objQvmManager.InstallService returned: " +
+           unable("install", 5)},
       {"install mode: start refused", "sp FailStartService=1053", 'i', -1, unable("start", 1053),
        "|objQvmManager.StartService returned: " + unable("start", 1053), 1, 1},
       {"uninstall mode: never stops", "s4 StopOnQuery=0", 'u', 0,
        kStop + "Unable to stop QVM service :: vtnorb|Terminate LYN",
-       "|objQvmManager.StopService returned Unable to stop QVM service :: vtnorb|", 16, 0},
+       "14th time, dwCurrentStatus = 3|StopService: Doing QueryServiceStatus , dwCurrentStatus != SERVICE_STOPPED "
+       "returning false vtnorb|GetQVMService: Successful vtnorb|@In...#...|objQvmManager.StopService returned Unable "
+       "to stop QVM service :: vtnorb|", 16, 0},
       {"uninstall mode: not in the host", "sx", 'u', -1, kStop + kNoHandle + "stop qvm service|Terminate LYN|" +
-       kNoHandle + "delete qvm service", "|Terminate LYN|" + kNoHandle + "delete qvm service", 1},
+       kNoHandle + "delete qvm service", "|StopService: Unable to get service handle, unable to stop qvm service |"
+       "GetQVMService: Failed to open QVM Service vtnorb, with err = 1060|@In...#...|Terminate LYN|" + kNoHandle +
+       "delete qvm service", 1},
       {"uninstall mode: library missing", "m", 'u', -1, kStop + kNoHandle + "stop qvm service|" + kNoHandle +
        "delete qvm service", "", 1},
       {"validation stop", "s4", 'v', 0, "", kVal + "Sleeping for 2sec Start|" + kVal + "Sleeping for 2sec End", 2, 1},
       {"validation stop: refused", "s4 FailControlService=5", 'v', -1, "",
-       kVal + "Failed to Stop OrbService (vtnorb), error = " + unable("stop", 5), 1},
+       "|StopService: Failed ControlService error = 5|" + unable("stop", 5) + "|@In...#..." + kVal +
+       "Failed to Stop OrbService (vtnorb), error = " + unable("stop", 5), 1},
   };
   // Wine keeps what its first signature check and its first failed search set up.
   for (const char* library : {"m", "s"}) {
@@ -199,7 +194,7 @@ TEST(QvmHost, OperationsAndActionsAnswerSayAndLogWhatTheHostDid) {
     EXPECT_EQ(GetModuleHandleW(L"vtnqvma.dll"), nullptr);  // every interface given back
     EXPECT_EQ(Narrow(status) + logs.Records(), row.said);
     const std::string logged = scene.Interactions() + "#" + logs.Text();
-    EXPECT_NE(logged.find(row.logged), std::string::npos) << logged;
+    EXPECT_TRUE(Matches(logged, "..." + row.logged + "..."));
     const DWORD after = Value(kService, L"State");
     EXPECT_EQ(after, row.stateAfter == kSame ? scene.state : row.stateAfter);
     EXPECT_TRUE(row.sleeps == kRealTime ? GetTickCount() - began >= 6000u
