@@ -137,8 +137,6 @@ TEST(QvmHost, OperationsAndActionsAnswerSayAndLogWhatTheHostDid) {
       {"start: running", "s4", 'S', 1, "Qvm service already Running.", "", 1},
       {"start: not installed", "s", 'S', 0, kNoHandle + "start qvm service",
        "|GetQVMService: Failed to open QVM Service vtnorb, with err = 1060|@In", 1},
-      {"start: library unsigned", "u1", 'S', 0, kNoHandle + "start qvm service",
-       "|QVM is not communicating because m_pControl == NULL || m_pMgr == NULL|@In", 1},
       {"stop: on the third query", "s4 StopOnQuery=3", 'P', 1, "Successfully stopped QVM service :: vtnorb",
        kOpen + "GetQVMService: Successful vtnorb|StopService: Doing  SERVICE_CONTROL_STOP |" + polled(0, "3") +
        polled(1, "3") + polled(2, "1") + kQuery + "2th time, dwCurrentStatus = SERVICE_STOPPED|" +
@@ -171,8 +169,8 @@ TEST(QvmHost, OperationsAndActionsAnswerSayAndLogWhatTheHostDid) {
        kNoHandle + "delete qvm service", "|StopService: Unable to get service handle, unable to stop qvm service |"
        "GetQVMService: Failed to open QVM Service vtnorb, with err = 1060|@In...#...|Terminate LYN|" + kNoHandle +
        "delete qvm service", 1},
-      {"uninstall mode: library missing", "m", 'u', -1, kStop + kNoHandle + "stop qvm service|" + kNoHandle +
-       "delete qvm service", "", 1},
+      {"uninstall mode: library unsigned", "u1", 'u', -1, kStop + kNoHandle + "stop qvm service|" + kNoHandle +
+       "delete qvm service", "|QVM is not communicating because m_pControl == NULL || m_pMgr == NULL|", 1},
       {"validation stop", "s4", 'v', 0, "", kVal + "Sleeping for 2sec Start|" + kVal + "Sleeping for 2sec End", 2, 1},
       {"validation stop: refused", "s4 FailControlService=5", 'v', -1, "",
        "|StopService: Failed ControlService error = 5|" + unable("stop", 5) + "|@In...#..." + kVal +
