@@ -60,12 +60,12 @@ instdir="C:\\Program Files\\Norvale\\LYN\\"
 service_runs() { grep -qx 'State=0x4' "$out/host-$1.txt" && test "$(wc -l < "$out/processes-$1.txt")" = 1; }
 # Neither the host's service nor a LynService.exe of this prefix is left.
 service_gone() { test ! -s "$out/host-$1.txt" && test ! -s "$out/processes-$1.txt"; }
-# Both catalogs hold the product's lyn.cat.
+# Both catalogs hold the product's lyn.cat; an earlier release's orb_64.cat stays as it was.
 catalogs_registered() {
-  diff <(printf '%s\n' "lyn.cat:LYN catalog stand-in" "lyn_IntelSha256.cat:LYN catalog stand-in") \
-    "$out/catalogs-$1.txt" >/dev/null
+  diff <(printf '%s\n' "lyn.cat:LYN catalog stand-in" "lyn_IntelSha256.cat:LYN catalog stand-in" \
+    "orb_64.cat:ORB catalog stand-in") "$out/catalogs-$1.txt" >/dev/null
 }
-catalogs_removed() { test ! -s "$out/catalogs-$1.txt"; }
+catalogs_removed() { test "$(cat "$out/catalogs-$1.txt")" = "orb_64.cat:ORB catalog stand-in"; }
 services_left() { test "$(paste -sd ' ' "$out/services-$1.txt")" = "$2"; }
 tool="C:\\Program Files\\Common Files\\Veltan\\Basalt" id="{FC04F053-70E4-46B8-B2D9-B78F3AE001E3}"
 tessel_logs="C:\\windows\\Temp\\NorvaleLogs\\lyn_tessel_"
@@ -197,7 +197,7 @@ check "UninstallCustomAction's records: catalogs, the service's stop, the platfo
 check "the platform core's removal ran from the temporary copy" ran uninstall "$temp|$removal"
 check "no temporary uninstall-set folder is left" bash -c "! grep -q 'vtnzpk' '$out/files-uninstall.txt'"
 check "no host service and no LynService.exe is left" service_gone uninstall
-check "no catalog is left" catalogs_removed uninstall
+check "no catalog of the product is left, the earlier release's one is" catalogs_removed uninstall
 
 # An installation that fails after InstallCustomAction is rolled back.
 # Wine ends a script whose custom action failed with 1627 and logs the failed
@@ -214,7 +214,7 @@ check "RollbackCustomAction undid service, platform core and catalogs" \
   "Now Uninstalling LynService from QVM" "InstallTessel: Start , isInstall= 0" \
   "Successfully uninstalled catFileNameForIntelSha256.cat catalog file" "In RollbackCustomAction - End"
 check "after the rollback no host service and no LynService.exe is left" service_gone failed-install
-check "after the rollback no catalog is left" catalogs_removed failed-install
+check "after the rollback no catalog of the product is left" catalogs_removed failed-install
 # Wine has removed the product's registry values by the time its rollback script
 # runs, so the platform-core removal finds no "InstDir" here; on Windows the rollback
 # action runs before the values written after it are rolled back.

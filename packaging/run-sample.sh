@@ -48,12 +48,15 @@ wine reg add 'HKLM\Software\Veltan\Basalt' /v szInstallDir64 /t REG_SZ /d "$plat
   </dev/null >/dev/null 2>&1
 echo "Vendor platform in place: $platform (host client vtnqvma.dll, trvinfo.exe, uninstall set)"
 
-# What earlier releases of the product left in the service control manager: the
-# installation deletes one of them, the next installation (the upgrade) the other.
+# What earlier releases of the product left: two services in the service control
+# manager (the installation deletes one of them, the next installation the other) and
+# their catalog orb_64.cat, which only the removal of a release before 2.2 takes away.
 for service in ORBService LYNService; do
   wine sc create "$service" binPath= "C:\\Program Files\\Norvale\\ORB\\$service.exe" </dev/null >/dev/null 2>&1
 done
-echo "Earlier releases' services in place: ORBService, LYNService"
+mkdir -p "$drive/$catroot"
+echo "ORB catalog stand-in" > "$drive/$catroot/orb_64.cat"
+echo "Earlier releases' leftovers in place: services ORBService, LYNService; catalog orb_64.cat"
 
 # Our custom actions, all types.
 actions=$(msiinfo export "$packages/sample-4.9.0.msi" CustomAction | tail -n +4 | cut -f1)
@@ -146,7 +149,7 @@ run_step() {
    cd "$drive" && find "$catroot" -name '*.cat' 2>/dev/null) | sort -u > "$out/files-$name.txt" || true
   local policy=$drive/ProgramData/Norvale/LYN/Policy/LYNPolicy.opg
   if [ -f "$policy" ]; then cp "$policy" "$out/policy-$name.txt"; else rm -f "$out/policy-$name.txt"; fi
-  (cd "$drive/$catroot" 2>/dev/null && grep -H -m1 . lyn*.cat 2>/dev/null) > "$out/catalogs-$name.txt" || true
+  (cd "$drive/$catroot" 2>/dev/null && grep -H -m1 . ./*.cat 2>/dev/null | sed 's|^\./||') > "$out/catalogs-$name.txt" || true
   host_state > "$out/host-$name.txt"
   lyn_processes > "$out/processes-$name.txt"
   legacy_services > "$out/services-$name.txt"
