@@ -10,8 +10,8 @@ failures=0 passes=0
 check() {  # check DESCRIPTION COMMAND...
   if "${@:2}"; then echo "ok   - $1"; passes=$((passes + 1)); else echo "FAIL - $1"; failures=$((failures + 1)); fi
 }
-# messages STEP: the text-log messages written during a step, prefix removed.
-messages() { tr -d '\r' < "$out/textlog-$1.txt" | sed 's/^\[[0-9-]*\] [0-9:]* - //' | grep -v '^$'; }
+# messages STEP: the text-log messages written during a step, prefix removed, blank lines kept.
+messages() { tr -d '\r' < "$out/textlog-$1.txt" | sed 's/^\[[0-9-]*\] [0-9:]* - //'; }
 # Not grep -q: leaving early would end the writer with SIGPIPE, which pipefail reports.
 has_message() { messages "$1" | grep -xF -- "$2" >/dev/null; }
 lacks_message() { ! messages "$1" | grep -F -- "$2" >/dev/null; }
@@ -23,6 +23,32 @@ in_order() {
     i <= n && $0 == w[i] { i++ }
     END { exit (i <= n) }'
 }
+# exactly LINE...: from the first input line that is the first LINE on, the lines are exactly
+# these; a LINE "..." stands for any number of lines. (Through the environment: awk -v would
+# take the paths' backslashes for escapes.)
+exactly() {
+  want="$(printf '%s\n' "$@")" awk '
+    BEGIN { n = split(ENVIRON["want"], w, "\n"); i = 0 }
+    i == 0 { if ($0 == w[1]) i = 2; next }
+    i > n { next }
+    w[i] == "..." { if ($0 == w[i + 1]) i += 2; next }
+    $0 == w[i] { i++; next }
+    { exit 1 }
+    END { exit (i <= n) }'
+}
+transcript() { local step=$1; shift; messages "$step" | exactly "$@"; }
+# records STEP ACTION LINE...: the installer-log records of the action's last run are exactly these,
+# blank lines included (a record's own line end); process and thread ids as <pid> and <tid>.
+records() {
+  local step=$1 action=$2; shift 2
+  tr -d '\r' < "$out/$step.log" | awk -v a="$action" '
+    $0 ~ "^Action start [0-9:]+: " a "\\.$" { run = "<start>"; on = 1; next }
+    on && $0 ~ "^Action ended [0-9:]+: " a "\\." { last = run "\n<end>"; on = 0 }
+    on { sub(/^Info 1000\./, ""); gsub(/PID: [0-9]+, with TID: [0-9]+/, "PID: <pid>, with TID: <tid>"); run = run "\n" $0 }
+    END { print last }' | exactly "<start>" "$@" "<end>"
+}
+# ran STEP LINE...: the vendor programs the step ran (folder|command line), exactly.
+ran() { diff <(printf '%s\n' "${@:2}") <(tr -d '\r' < "$out/vendor-$1.txt") >/dev/null; }
 action_result() { grep -a "Action ended .*: $2\. Return value $3\." "$out/$1.log" >/dev/null; }
 has_file() { grep -qxF -- "$2" "$out/files-$1.txt"; }
 lacks_file() { ! grep -qxF -- "$2" "$out/files-$1.txt"; }
@@ -34,12 +60,18 @@ instdir="C:\\Program Files\\Norvale\\LYN\\"
 service_runs() { grep -qx 'State=0x4' "$out/host-$1.txt" && test "$(wc -l < "$out/processes-$1.txt")" = 1; }
 # Neither the host's service nor a LynService.exe of this prefix is left.
 service_gone() { test ! -s "$out/host-$1.txt" && test ! -s "$out/processes-$1.txt"; }
-catalogs_registered() { has_file "$1" "$catroot/lyn.cat" && has_file "$1" "$catroot/lyn_IntelSha256.cat"; }
-catalogs_removed() { ! grep -q "^$catroot/lyn" "$out/files-$1.txt"; }
-temp_folder_used() {
-  messages "$1" | grep -E '^TESSEL: \[INFO\] Destination folder is \[C:\\users\\[^\\]+\\Temp\\vtnzpk[0-9a-f]+\]$' >/dev/null
+# Both catalogs hold the product's lyn.cat; an earlier release's orb_64.cat stays as it was.
+catalogs_registered() {
+  diff <(printf '%s\n' "lyn.cat:LYN catalog stand-in" "lyn_IntelSha256.cat:LYN catalog stand-in" \
+    "orb_64.cat:ORB catalog stand-in") "$out/catalogs-$1.txt" >/dev/null
 }
-vendor_ran() { grep -aqF -- "$1" "$out/vendor-record.txt"; }
+catalogs_removed() { test "$(cat "$out/catalogs-$1.txt")" = "orb_64.cat:ORB catalog stand-in"; }
+services_left() { test "$(paste -sd ' ' "$out/services-$1.txt")" = "$2"; }
+tool="C:\\Program Files\\Common Files\\Veltan\\Basalt" id="{FC04F053-70E4-46B8-B2D9-B78F3AE001E3}"
+tessel_logs="C:\\windows\\Temp\\NorvaleLogs\\lyn_tessel_"
+installer="${instdir}x64\\vtnhidin.exe"
+install_args="-c lyn_tesselfiles.cab -l ${tessel_logs}inst_4.9.0.log -etl ${tessel_logs}inst_4.9.0.etl -t ORBINSTALL -g $id"
+command_line="CreateAndExecuteCmdLineProcessWithOutputToFile(), process command line is:"
 
 # A fresh installation.
 check "install succeeds" test "$(cat "$out/install.result")" = 0
@@ -54,23 +86,37 @@ check "CheckCaseSentivity found no support for the attribute" \
   "InstallCheckCaseSentivity : Case Sensitivity is Not Enabled "
 check "the payload was installed" has_file install "Program Files/Norvale/LYN/readme.txt"
 check "StopOrbServiceBeforeInstallValidateAction ran and succeeded" action_result install StopOrbServiceBeforeInstallValidateAction 1
+# The host is there, its service not yet: nothing to stop, nothing to wait for, and no
+# interaction-log folder made (the product makes it when it runs).
 check "nothing to stop before InstallValidate on a fresh machine" \
-  has_message install "StopOrbServiceBeforeInstallValidateAction: OrbService is not running Proceed with Uninstallation"
+  transcript install "StopOrbServiceBeforeInstallValidateAction: Now Stopping OrbService from QVM" \
+  "StopOrbServiceBeforeInstallValidateAction: OrbService is not running Proceed with Uninstallation" "CopyPolicyBackup start"
+check "no logs folder before the product runs" lacks_file install "ProgramData/Norvale/LYN/Logs"
 check "InstallCustomAction ran and succeeded" action_result install InstallCustomAction 1
-check "InstallCustomAction ran every step" \
-  in_order install "In InstallCustomAction" "InstallCustomAction : Stopped LYNService or it is not present" \
-  "CopyPolicyBackup start" "Successfully installed LYN catalog file" \
-  "Successfully installed lyn_IntelSha256.cat catalog file" "InstallVeltanCerts: End" \
-  "Started Installing LynService into QVM" "Completed Installing LynService into QVM Successfully"
-check "the catalog outcome reached the installer's log" has_record install "Successfully installed lyn_IntelSha256.cat catalog file"
-check "the first catalog's outcome reached it in the installer's own words" has_record install "Successfully installed lyn catalog file"
+check "InstallCustomAction: each step, its messages exactly, in order" \
+  transcript install "In InstallCustomAction" "" "InstallCustomAction: Calling killExistingORBProcess" "..." \
+  "killExistingORBProcess : could not get process handle for LynService.exe " \
+  "InstallCustomAction : Stopped LYNService or it is not present" "CopyPolicyBackup start" \
+  "Did not restore policy file, Error Code: 2" "Did not restore policy file, Error Code: 2" "CopyPolicyBackup end" \
+  " Service deleted successfully" "Successfully installed LYN catalog file" "" \
+  "Successfully installed lyn_IntelSha256.cat catalog file" "Do_Catalog_Action() returned non-zero" "" \
+  "InstallTessel: Start , isInstall= 1" " " "InstallVeltanCerts: Start" "" \
+  "IsTrvInfoPresent(): trvinfo.exe FOUND at $tool\\trvinfo.exe" "..." \
+  "$command_line $tool\\trvinfo.exe /SetSearchPath \"${instdir}x64\"" "..." \
+  "$command_line $tool\\trvinfo.exe /LoadCerts " "..." "InstallVeltanCerts: End" "InstallTessel: $installer $install_args" "..." \
+  "InstallTessel: End" "Started Installing LynService into QVM" "Completed Installing LynService into QVM Successfully"
+# The process ids change from run to run.
+check "InstallCustomAction's records: catalogs, then the three programs run" \
+  records install InstallCustomAction "Successfully installed lyn catalog file" "" \
+  "Successfully installed lyn_IntelSha256.cat catalog file" "" "Do_Catalog_Action() returned non-zero" "" \
+  "CreateAndExecuteCmdLineProcessWithOutputToFile(), Successfully Created process with PID: <pid>, with TID: <tid>" "" \
+  "CreateAndExecuteCmdLineProcessWithOutputToFile(), Successfully Created process with PID: <pid>, with TID: <tid>" "" \
+  "CreateAndExecuteCmdLineProcessWithOutputToFile(), Successfully Created process with PID: <pid>, with TID: <tid>" ""
 check "both catalogs are in the catalog database" catalogs_registered install
-check "the platform core was installed from x64" \
-  vendor_ran "${instdir}x64|\"${instdir}x64\\vtnhidin.exe\" -c lyn_tesselfiles.cab"
-check "the platform's certificates were loaded" vendor_ran "trvinfo.exe\" /LoadCerts"
-check "no platform-core or service failure" lacks_message install "returned FALSE"
-check "no earlier release's service to delete, either name looked for" \
-  in_order install " ORBService: OpenService failed 1060" " LYNService: OpenService failed 1060"
+check "trvinfo.exe set the search path and loaded the certificates, then the platform core installed from x64" \
+  ran install "$tool|\"$tool\\trvinfo.exe\" /SetSearchPath \"${instdir}x64\"" "$tool|\"$tool\\trvinfo.exe\" /LoadCerts " \
+  "${instdir}x64|\"$installer\" $install_args"
+check "of the earlier releases' services ORBService was deleted, LYNService is left" services_left install LYNService
 check "the service runs in the host: one LynService.exe" service_runs install
 check "the host consumed the service profile" lacks_file install "Program Files/Norvale/LYN/QVMProfileForLYNService.xml"
 check "no upgrade fix on a fresh installation" lacks_message install "UpgradeFix started"
@@ -86,11 +132,21 @@ check "the saved policy was put back" \
 check "the policy kept its content" grep -qx "policy saved by the running product" "$out/policy-upgrade.txt"
 check "no backup left behind" lacks_file upgrade "windows/temp/LYNPolicy.opg"
 check "the running service was stopped before InstallValidate" \
-  has_message upgrade "StopOrbServiceBeforeInstallValidateAction: Successful in stopping OrbSerivce From QVM"
+  transcript upgrade "StopOrbServiceBeforeInstallValidateAction: Now Stopping OrbService from QVM" \
+  "StopOrbServiceBeforeInstallValidateAction: Successful in stopping OrbSerivce From QVM" \
+  "StopOrbServiceBeforeInstallValidateAction: Sleeping for 2sec Start" \
+  "StopOrbServiceBeforeInstallValidateAction: Sleeping for 2sec End"
+check "the new product's protection policy step ran before the old product's removal" \
+  in_order upgrade "DeleteOrbWRDPolicy : no protection policy to remove" "In UninstallCustomAction"
+check "DeleteOrbWRDPolicy ran and succeeded" action_result upgrade DeleteOrbWRDPolicy 1
 check "the old product's removal took its service, then the new one installed it" \
   in_order upgrade "In UninstallCustomAction" "Now Uninstalling LynService from QVM" "In InstallCustomAction" \
   "Completed Installing LynService into QVM Successfully"
 check "after the upgrade the service runs again: one LynService.exe" service_runs upgrade
+check "no ORBService any more: LYNService was deleted" \
+  transcript upgrade " ORBService: OpenService failed 1060" " Service deleted successfully" \
+  "Successfully installed LYN catalog file"
+check "no earlier release's service is left" services_left upgrade ""
 check "after the upgrade both catalogs are registered" catalogs_registered upgrade
 # Wine removes the old product with a plain REMOVE=ALL (no UPGRADINGPRODUCTCODE), so
 # the old package's uninstall-only actions run during an upgrade here; on Windows
@@ -110,16 +166,38 @@ check "the logs folder was removed" \
   "DeleteOrbLogsFolder: End"
 check "the logs folder is gone" lacks_file uninstall "ProgramData/Norvale/LYN/Logs"
 check "the payload was removed" lacks_file uninstall "Program Files/Norvale/LYN/readme.txt"
+check "the service was stopped before InstallValidate" \
+  transcript uninstall "StopOrbServiceBeforeInstallValidateAction: Now Stopping OrbService from QVM" \
+  "StopOrbServiceBeforeInstallValidateAction: Successful in stopping OrbSerivce From QVM"
+# The product's uninstall protection lets the removal go on before anything is taken away.
+for action in GetPropertyAction ExecuteProcessX64 ExecuteProcessX86; do
+  check "$action ran and succeeded" action_result uninstall "$action" 1
+done
+check "the uninstall protection's three steps ran, then UninstallCustomAction" \
+  transcript uninstall "GetPropertyAction : uninstall authorisation not required" "" \
+  "ExecuteProcessX64 : uninstall protection step (64-bit) done" "" \
+  "ExecuteProcessX86 : uninstall protection step (32-bit) done" "" "In UninstallCustomAction"
 check "UninstallCustomAction ran and succeeded" action_result uninstall UninstallCustomAction 1
-check "UninstallCustomAction removed catalogs, service and platform core" \
-  in_order uninstall "In UninstallCustomAction" "Successfully uninstalled catFileNameForIntelSha256.cat catalog file" \
-  "Now Uninstalling LynService from QVM" "InstallTessel: Start , isInstall= 0" "InstallTessel() returned non-zero"
-check "the platform core was removed from a copy of its uninstall set" \
-  vendor_ran "-u -g {FC04F053-70E4-46B8-B2D9-B78F3AE001E3}"
-check "the uninstall set was copied to a temporary folder" temp_folder_used uninstall
+temp=$(messages uninstall | sed -n 's/^TESSEL: \[INFO\] Destination folder is \[\(.*\)\]$/\1/p')
+removal="\"$temp\\vtnhidin.exe\" -u -g $id -l \"${tessel_logs}uninst_4.9.0.log\" -etl \"${tessel_logs}uninst_4.9.0.etl\""
+copied() { echo "TESSEL: [INFO] Copied file [$tool\\$1] to [$temp\\$1]"; }
+check "the uninstall set went to a fresh folder in the temporary folder" \
+  grep -qxE 'C:\\users\\[^\\]+\\Temp\\vtnzpk[0-9a-f]+' <<< "$temp"
+check "UninstallCustomAction: catalogs, service, then the platform core from a copy of its uninstall set" \
+  transcript uninstall "In UninstallCustomAction" "UninstallCustomAction : uninstall authorised" "" \
+  "Successfully uninstalled LYN catalog file" "Successfully uninstalled catFileNameForIntelSha256.cat catalog file" \
+  "Do_Catalog_Action() returned non-zero" "" "..." "Now Uninstalling LynService from QVM" \
+  "InstallTessel: Start , isInstall= 0" " " "TESSEL: [INFO] Destination folder is [$temp]" "$(copied vtnhidin.exe)" \
+  "$(copied vtnhidid.xml)" "$(copied vtnprod.xml)" "TESSEL: [INFO] CreateProcess [$removal]" "InstallTessel: End" \
+  "InstallTessel() returned non-zero"
+check "UninstallCustomAction's records: catalogs, the service's stop, the platform core" \
+  records uninstall UninstallCustomAction "Successfully uninstalled LYN catalog file" "" \
+  "Successfully uninstalled catFileNameForIntelSha256.cat catalog file" "" "Do_Catalog_Action() returned non-zero" "" \
+  "StopService LYNService Using QVM" "InstallTessel() returned non-zero" ""
+check "the platform core's removal ran from the temporary copy" ran uninstall "$temp|$removal"
 check "no temporary uninstall-set folder is left" bash -c "! grep -q 'vtnzpk' '$out/files-uninstall.txt'"
 check "no host service and no LynService.exe is left" service_gone uninstall
-check "no catalog is left" catalogs_removed uninstall
+check "no catalog of the product is left, the earlier release's one is" catalogs_removed uninstall
 
 # An installation that fails after InstallCustomAction is rolled back.
 # Wine ends a script whose custom action failed with 1627 and logs the failed
@@ -127,13 +205,16 @@ check "no catalog is left" catalogs_removed uninstall
 check "the forced failure fails the installation" test "$(cat "$out/failed-install.result")" = 1627
 check "InstallCustomAction had installed the service" \
   in_order failed-install "In InstallCustomAction" "Completed Installing LynService into QVM Successfully"
+check "no earlier release's service to delete, either name looked for" \
+  transcript failed-install " ORBService: OpenService failed 1060" " LYNService: OpenService failed 1060" \
+  "Successfully installed LYN catalog file"
 check "the forced failure ended the script" action_result failed-install ForcedFailure 0
 check "RollbackCustomAction undid service, platform core and catalogs" \
   in_order failed-install "Completed Installing LynService into QVM Successfully" "In RollbackCustomAction - Begin" \
   "Now Uninstalling LynService from QVM" "InstallTessel: Start , isInstall= 0" \
   "Successfully uninstalled catFileNameForIntelSha256.cat catalog file" "In RollbackCustomAction - End"
 check "after the rollback no host service and no LynService.exe is left" service_gone failed-install
-check "after the rollback no catalog is left" catalogs_removed failed-install
+check "after the rollback no catalog of the product is left" catalogs_removed failed-install
 # Wine has removed the product's registry values by the time its rollback script
 # runs, so the platform-core removal finds no "InstDir" here; on Windows the rollback
 # action runs before the values written after it are rolled back.

@@ -8,8 +8,10 @@
 # PACKAGE_DIR holds sample-4.9.0.msi, sample-4.9.1.msi and platform/. OUT_DIR
 # receives the prefix and, per step, the installer's log (STEP.log), its result
 # (STEP.result), the text log written during it (textlog-STEP.txt), the files
-# (files-STEP.txt), the host's state (host-STEP.txt) and the product's
-# processes (processes-STEP.txt) after it.
+# (files-STEP.txt), the registered catalogs with their first line
+# (catalogs-STEP.txt), the host's state (host-STEP.txt), the product's processes
+# (processes-STEP.txt) and the earlier releases' services (services-STEP.txt)
+# after it, and the vendor programs it ran (vendor-STEP.txt).
 set -euo pipefail
 packages=$(readlink -f "$1")
 out=$(mkdir -p "$2" && readlink -f "$2")
@@ -46,6 +48,16 @@ wine reg add 'HKLM\Software\Veltan\Basalt' /v szInstallDir64 /t REG_SZ /d "$plat
   </dev/null >/dev/null 2>&1
 echo "Vendor platform in place: $platform (host client vtnqvma.dll, trvinfo.exe, uninstall set)"
 
+# What earlier releases of the product left: two services in the service control
+# manager (the installation deletes one of them, the next installation the other) and
+# their catalog orb_64.cat, which only the removal of a release before 2.2 takes away.
+for service in ORBService LYNService; do
+  wine sc create "$service" binPath= "C:\\Program Files\\Norvale\\ORB\\$service.exe" </dev/null >/dev/null 2>&1
+done
+mkdir -p "$drive/$catroot"
+echo "ORB catalog stand-in" > "$drive/$catroot/orb_64.cat"
+echo "Earlier releases' leftovers in place: services ORBService, LYNService; catalog orb_64.cat"
+
 # Our custom actions, all types.
 actions=$(msiinfo export "$packages/sample-4.9.0.msi" CustomAction | tail -n +4 | cut -f1)
 
@@ -61,6 +73,14 @@ lyn_processes() {
 host_state() {
   wine reg query 'HKLM\Software\InstallHelperTests\QvmHost\vtnorb' </dev/null 2>/dev/null | tr -d '\r' |
     awk '$2 ~ /^REG_/ { v = $3; for (i = 4; i <= NF; i++) v = v " " $i; print $1 "=" v }' || true
+}
+# The earlier releases' services still in the service control manager, one a line.
+legacy_services() {
+  local service
+  for service in ORBService LYNService; do
+    wine reg query "HKLM\\System\\CurrentControlSet\\Services\\$service" </dev/null >/dev/null 2>&1 && echo "$service"
+  done
+  return 0
 }
 # messages STEP [FROM [UNTIL]]: the step's text-log messages, from the first one that
 # is FROM up to (not including) one that matches the pattern UNTIL.
@@ -81,25 +101,27 @@ key_outcome() {
     UpgradeFix) pattern='Backed-up policy file|Did not back' ;;
     CopyPolicyBackup) pattern='Restored policy file|Did not restore' ;;
     InstallCustomAction) from="In InstallCustomAction" until="^In RollbackCustomAction"
-      pattern='Successfully installed lyn_IntelSha256|InstallTessel: .*vtnhidin|Completed Installing LynService|returned FALSE|InstallORBQVMService\(\) returned|Failed to Stop' ;;
+      pattern='^ Service deleted|Successfully installed lyn_IntelSha256|InstallTessel: .*vtnhidin|Completed Installing LynService|returned FALSE|InstallORBQVMService\(\) returned|Failed to Stop' ;;
     UninstallCustomAction) from="In UninstallCustomAction" until="^(UninstallOrbPinletPlugin started|In InstallCustomAction)"
       pattern='Successfully uninstalled catFile|UnInstalling|^Now Uninstalling LynService|TESSEL: \[(INFO\] CreateProcess|ERROR)' ;;
     RollbackCustomAction) from="In RollbackCustomAction - Begin" until="^In RollbackCustomAction - End"
       pattern='Successfully uninstalled catFile|UnInstalling|^Now Uninstalling LynService|TESSEL|InstallTessel : Unable' ;;
+    DeleteOrbWRDPolicy|GetPropertyAction|ExecuteProcessX64|ExecuteProcessX86) pattern="^$1 : " ;;
     UninstallOrbPinletPlugin) pattern='UninstallPinletPlugin : successfull|Unable to get Pinlet installation directory From Regular' ;;
     DeleteOrbLogsFolder) pattern='DeleteOrbLogsFolder: (Successfully|Failed|.*not)' ;;
     ForcedFailure) echo "exit code 1 on request (FORCE_FAILURE=1): the installer rolls back"; return 0 ;;
     *) return 0 ;;
   esac
-  messages "$2" "$from" "$until" | grep -E -- "$pattern" | sed 's/TESSEL: \[INFO\] CreateProcess \[\("[^"]*"\).*/platform removal ran \1/; s/^InstallTessel: \(.*vtnhidin.exe -c [^ ]*\).*/platform install ran \1/' |
+  messages "$2" "$from" "$until" | grep -E -- "$pattern" | sed 's/TESSEL: \[INFO\] CreateProcess \[\("[^"]*"\).*/platform removal ran \1/; s/^InstallTessel: \(.*vtnhidin.exe -c [^ ]*\).*/platform install ran \1/; s/^ Service deleted/earlier release'"'"'s service deleted/' |
     awk '!seen[$0]++' | head -n 4 | paste -sd ';' | sed 's/;/; /g' || true
 }
 
 # run_step NAME MSIEXEC-ARGS...: runs msiexec, records its result, logs and what it left.
 run_step() {
   local name=$1; shift
-  local before=0
+  local before=0 calls
   [ -f "$textlog" ] && before=$(stat -c %s "$textlog")
+  calls=$(wc -l < "$out/vendor-record.txt")
   local log=$out/$name.log
   # msiexec's exit code is cut to 8 bits under Wine: read the whole one from %ERRORLEVEL%.
   local bat=$out/$name.bat
@@ -118,6 +140,7 @@ run_step() {
   done
   echo "$result" > "$out/$name.result"
   if [ -f "$textlog" ]; then tail -c +$((before + 1)) "$textlog" > "$out/textlog-$name.txt"; else : > "$out/textlog-$name.txt"; fi
+  tail -n +$((calls + 1)) "$out/vendor-record.txt" > "$out/vendor-$name.txt"
 
   # What the step left, for the report and the checks that follow.
   (cd "$drive" && find "Program Files/Norvale" ProgramData/Norvale windows/temp/LYNPolicy.opg "$catroot" \
@@ -126,8 +149,10 @@ run_step() {
    cd "$drive" && find "$catroot" -name '*.cat' 2>/dev/null) | sort -u > "$out/files-$name.txt" || true
   local policy=$drive/ProgramData/Norvale/LYN/Policy/LYNPolicy.opg
   if [ -f "$policy" ]; then cp "$policy" "$out/policy-$name.txt"; else rm -f "$out/policy-$name.txt"; fi
+  (cd "$drive/$catroot" 2>/dev/null && grep -H -m1 . ./*.cat 2>/dev/null | sed 's|^\./||') > "$out/catalogs-$name.txt" || true
   host_state > "$out/host-$name.txt"
   lyn_processes > "$out/processes-$name.txt"
+  legacy_services > "$out/services-$name.txt"
 
   echo
   echo "=== $name: msiexec $* -> $result ($((SECONDS - started)) s)"
@@ -142,12 +167,14 @@ run_step() {
     [ "$action" = RollbackCustomAction ] && [ -z "$outcome" ] && ended="not run" outcome="(nothing failed)"
     printf '  %-42s %-8s %s\n' "$action" "$ended" "$outcome"
   done
-  local state catalogs
+  local state catalogs services
   state=$(grep -x 'State=0x4' "$out/host-$name.txt" >/dev/null && echo running ||
           { [ -s "$out/host-$name.txt" ] && echo "installed, not running" || echo "not installed"; })
-  catalogs=$(grep "^$catroot/" "$out/files-$name.txt" | sed 's|.*/||' | paste -sd ' ' || true)
+  catalogs=$(sed 's/:.*//' "$out/catalogs-$name.txt" | paste -sd ' ' || true)
+  services=$(paste -sd ' ' "$out/services-$name.txt" || true)
   echo "  after: host service vtnorb: $state; LynService.exe processes: $(wc -l < "$out/processes-$name.txt");" \
        "registered catalogs: ${catalogs:-none}"
+  echo "         earlier releases' services: ${services:-none}; vendor programs run: $(wc -l < "$out/vendor-$name.txt")"
 }
 
 run_step install /i "$(winpath "$packages/sample-4.9.0.msi")"
