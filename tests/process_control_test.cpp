@@ -77,7 +77,7 @@ TEST(ProcessRunner, RunsTheChildHiddenAndReportsHowItEnded) {
     sscanf(out.c_str(), "pid=%lu tid=%lu", &pid, &tid);
     const Values values = {{"$CMD", Narrow(command)}, {"$PID", std::to_string(pid)}, {"$TID", std::to_string(tid)}};
     EXPECT_TRUE(Follow(logs.Lines(), Expand(row.lines, values)));
-    if (!row.records.empty()) { EXPECT_EQ(logs.RecordTexts(), Expand(row.records, values)); }
+    if (!row.records.empty()) { EXPECT_EQ(logs.Records(), Joined(Expand(row.records, values))); }
     if (row.after) { EXPECT_EQ(out, row.after); }
   }
 }
@@ -177,6 +177,6 @@ TEST(ProcessControl, EndsTheServiceByNameAndTheCompanionsByTheirStoredIds) {
                 row.ended >> i & 1 ? 0xDEADu : STILL_ACTIVE)
           << i;
     EXPECT_TRUE(Follow(logs.Lines(), Expand(row.lines, known)));
-    EXPECT_EQ(logs.RecordTexts(), Expand(row.records, known));
+    EXPECT_EQ(logs.Records(), Joined(Expand(row.records, known)));
   }
 }

@@ -63,21 +63,11 @@ class MsiTestSession {
   INSTALLUI_HANDLER_RECORD m_previous = nullptr;
 };
 
-// The next free handle slots: Wine reuses the lowest free ones, so an
+// The leak probe: the next free handle slots. Wine reuses the lowest free ones, so an
 // unchanged list after a call shows that the call closed every handle it
 // opened (a single slot would miss a handle opened after one that was closed).
 std::vector<HANDLE> NextHandleValues(size_t count = 32);
 
-// The one leak probe: made before a call, Unchanged() after it tells that the
-// call closed every handle it opened.
-class HandleProbe {
- public:
-  HandleProbe() : m_before(NextHandleValues()) {}
-  bool Unchanged() const { return NextHandleValues() == m_before; }
-
- private:
-  std::vector<HANDLE> m_before;
-};
 
 // Lines joined with "|" (a text ending in "\n" reads "text||next").
 std::string Joined(const std::vector<std::string>& lines);
@@ -97,8 +87,8 @@ class BothLogs {
   // Runs a call and answers its result; the call must close every handle it opened.
   template <typename Call>
   auto Run(Call call) {
-    const HandleProbe probe;
-    const ScopeExit check([&probe] { EXPECT_TRUE(probe.Unchanged()) << "a handle was left open"; });
+    const std::vector<HANDLE> before = NextHandleValues();
+    const ScopeExit check([&before] { EXPECT_EQ(NextHandleValues(), before) << "a handle was left open"; });
     return call();
   }
   // The text-log lines of one call, run as Run runs it.
@@ -109,7 +99,6 @@ class BothLogs {
     return logs.Lines();
   }
   std::vector<std::string> Lines(bool onlyPrefixed = false) const { return m_text.Lines(onlyPrefixed); }
-  std::vector<std::string> RecordTexts() const { return m_session.Texts(); }
   std::string Text() const { return Joined(m_text.Lines()); }
   std::string Records() const { return Joined(m_session.Texts()); }
 
