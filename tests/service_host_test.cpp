@@ -66,9 +66,7 @@ struct Scene {
   ~Scene() {
     UniqueKernelHandle started(OpenProcess(PROCESS_TERMINATE, FALSE, Value(kService, L"Pid")));
     if (Value(kService, L"State") == SERVICE_RUNNING) TerminateProcess(started.get(), 1);
-    RemoveTree(kLogs);
-    RemoveDirectoryW(L"C:\\ProgramData\\Norvale\\LYN");
-    RemoveDirectoryW(L"C:\\ProgramData\\Norvale");
+    RemoveTree(L"C:\\ProgramData\\Norvale");  // the logs and the folders made for them
   }
   // Lines end in "|"; a timed line shows as "@" and its text when its fields
   // are today's, day first; the manager's address as P.
