@@ -13,7 +13,6 @@
 using namespace testsupport;
 
 TEST(VendorFault, ACrashFailsTheVendorCallAndIsLogged) {
-  const std::wstring host = L"Software\\InstallHelperTests\\QvmHost", tray = L"SOFTWARE\\Corvane";
   const std::wstring component = BuildDir() + L"\\standins\\component\\signed\\ihcomponent.dll";
   const std::string how[] = {"av", "cxx", "probe"}, code[] = {"0xc0000005", "0xe06d7363", ""};
   // The call's result: the plug-in removal's failed flag, the loader's code and interface; the host's status text.
@@ -28,11 +27,10 @@ TEST(VendorFault, ACrashFailsTheVendorCallAndIsLogged) {
     qvm.InstallService(L"profile");
     return Narrow(qvm.GetStatusText());
   };
+  // result: the call's result; crashed: the library and function its line names; probed: the result when the
+  // vendor's fault is handled where it happens.
   const struct {
-    const char* name;
-    char call;
-    std::string result, crashed;  // the call's result; the library and function its line names
-    std::string probed;           // the result when the vendor's fault is handled where it happens
+    const char* name; char call; std::string result, crashed, probed;
   } rows[] = {
       {"tray plug-in preparation", 'p', "1 0", "PinletInstSupp.dll : PluginUninstallPrep", "0 0"},
       {"host service creation", 'q', "Unable to install QVM Service :: vtnorb, error code :: 574 ",
@@ -45,9 +43,9 @@ TEST(VendorFault, ACrashFailsTheVendorCallAndIsLogged) {
       ComponentKeys keys;
       keys.SetProduct(L"InstDir", L"C:\\ih-fault\\");
       keys.SetPlatformFolder(BuildDir() + L"\\standins\\qvmhost\\signed");
-      RegSetString(HKEY_LOCAL_MACHINE, tray + L"\\KDX\\Shared Components\\Framework", L"Installed Path",
+      RegSetString(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Corvane\\KDX\\Shared Components\\Framework", L"Installed Path",
                    BuildDir() + L"\\standins\\pinlet\\full\\", KEY_WOW64_32KEY);
-      RegSetString(HKEY_LOCAL_MACHINE, host, L"CrashCreateService", Widen(how[h]));
+      RegSetString(HKEY_LOCAL_MACHINE, L"Software\\InstallHelperTests\\QvmHost", L"CrashCreateService", Widen(how[h]));
       ScopedEnvironmentVariable prep(L"IH_PINLET_PREP_RESULT", Widen(how[h]).c_str());
       LogCapture log;
       EXPECT_EQ(call(row.call, how[h].c_str()), h < 2 ? row.result : row.probed);
