@@ -5,10 +5,8 @@
 #include <shellapi.h>
 
 #include <regex>
-#include <vector>
 
 #include "frame/Log.h"
-#include "frame/Owners.h"
 
 namespace testsupport {
 
