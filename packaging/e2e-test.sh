@@ -18,8 +18,9 @@ lacks_message() { ! messages "$1" | grep -F -- "$2" >/dev/null; }
 # in_order STEP TEXT...: the messages appear in this order (others may lie between).
 in_order() {
   local step=$1; shift
-  messages "$step" | awk -v want="$(printf '%s\n' "$@")" '
-    BEGIN { n = split(want, w, "\n"); i = 1 }
+  # Through the environment: awk -v would take the paths' backslashes for escapes.
+  messages "$step" | want="$(printf '%s\n' "$@")" awk '
+    BEGIN { n = split(ENVIRON["want"], w, "\n"); i = 1 }
     i <= n && $0 == w[i] { i++ }
     END { exit (i <= n) }'
 }
