@@ -14,9 +14,11 @@ namespace {
 // catalog, P the product's, D a folder in the way.
 const wchar_t* const kMembers[] = {L"lyn.cat", L"lyn_IntelSha256.cat", L"orb_64.cat", L"orb_32.cat"};
 const std::wstring kDatabase = L"C:\\windows\\system32\\catroot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}\\";
-// Sets the database to the given state, when one is given, and reads it back.
+// Sets the database to the given state, when one is given, and reads it back. A fresh prefix has no database
+// folder until the first catalog is added.
 std::string Database(const std::string& set = "") {
   std::string state;
+  if (!set.empty()) SHCreateDirectoryExW(nullptr, kDatabase.c_str(), nullptr);
   for (size_t i = 0; i < 4; ++i) {
     const std::wstring path = kDatabase + kMembers[i];
     if (!set.empty() && RemoveTree(path) && set[i] != '0')
