@@ -201,9 +201,8 @@ check "no host service and no LynService.exe is left" service_gone uninstall
 check "no catalog of the product is left, the earlier release's one is" catalogs_removed uninstall
 
 # An installation that fails after InstallCustomAction is rolled back.
-# Wine ends a script whose custom action failed with 1627 and logs the failed
-# action's return value as 0 (Windows: 1603 and 3).
-check "the forced failure fails the installation" test "$(cat "$out/failed-install.result")" = 1627
+# Wine logs the failed action's return value as 0 (Windows: 3).
+check "the forced failure fails the installation" test "$(cat "$out/failed-install.result")" = 1603
 check "InstallCustomAction had installed the service" \
   in_order failed-install "In InstallCustomAction" "Completed Installing LynService into QVM Successfully"
 check "no earlier release's service to delete, either name looked for" \

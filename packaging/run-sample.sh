@@ -13,6 +13,8 @@
 # (processes-STEP.txt) and the earlier releases' services (services-STEP.txt)
 # after it, and the vendor programs it ran (vendor-STEP.txt).
 set -euo pipefail
+# Most commands run quietly: a failing one names itself before the script stops.
+trap 'echo "run-sample.sh: line $LINENO: \"$BASH_COMMAND\" failed with $?" >&2' ERR
 packages=$(readlink -f "$1")
 out=$(mkdir -p "$2" && readlink -f "$2")
 
@@ -109,7 +111,7 @@ key_outcome() {
     DeleteOrbWRDPolicy|GetPropertyAction|ExecuteProcessX64|ExecuteProcessX86) pattern="^$1 : " ;;
     UninstallOrbPinletPlugin) pattern='UninstallPinletPlugin : successfull|Unable to get Pinlet installation directory From Regular' ;;
     DeleteOrbLogsFolder) pattern='DeleteOrbLogsFolder: (Successfully|Failed|.*not)' ;;
-    ForcedFailure) echo "exit code 1 on request (FORCE_FAILURE=1): the installer rolls back"; return 0 ;;
+    ForcedFailure) echo "failed on request (FORCE_FAILURE=1): the installer rolls back"; return 0 ;;
     *) return 0 ;;
   esac
   messages "$2" "$from" "$until" | grep -E -- "$pattern" | sed 's/TESSEL: \[INFO\] CreateProcess \[\("[^"]*"\).*/platform removal ran \1/; s/^InstallTessel: \(.*vtnhidin.exe -c [^ ]*\).*/platform install ran \1/; s/^ Service deleted/earlier release'"'"'s service deleted/' |
