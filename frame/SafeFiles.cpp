@@ -36,6 +36,27 @@ bool IsRunningAccount(PSID sid) {
          EqualSid(buffer.user.User.Sid, sid);
 }
 
+bool IsTrustedInstaller(PSID sid) {
+  UniqueLocal trustedInstaller;
+  return ConvertStringSidToSidW(L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464",
+                                trustedInstaller.put()) &&
+         EqualSid(sid, trustedInstaller.get());
+}
+
+}  // namespace
+
+bool IsTrustedOwner(HANDLE object) {
+  PSID owner = nullptr;
+  UniqueLocal descriptor;
+  return file_seams::getSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                                     nullptr, descriptor.put()) == ERROR_SUCCESS &&
+         owner != nullptr &&
+         (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
+          IsTrustedInstaller(owner) || IsRunningAccount(owner));
+}
+
+namespace {
+
 // Removes every link below folder without following any; false when one stays.
 bool RemoveLinksBelow(const std::wstring& folder) {
   WIN32_FIND_DATAW entry;
@@ -118,14 +139,7 @@ bool MoveOwnFile(const std::wstring& path, const std::wstring& newPath) {
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
                               nullptr));
   if (!file) return false;
-  PSID owner = nullptr;
-  UniqueLocal descriptor;
-  const bool own = !IsLinkOrSecondName(file.get()) &&
-                   file_seams::getSecurityInfo(file.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                                               nullptr, nullptr, descriptor.put()) == ERROR_SUCCESS &&
-                   owner != nullptr &&
-                   (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
-                    IsRunningAccount(owner));
+  const bool own = !IsLinkOrSecondName(file.get()) && IsTrustedOwner(file.get());
   if (!own) {
     SetLastError(kRefusedFileError);
     return false;

@@ -30,6 +30,10 @@ bool RemoveLinkOnly(const std::wstring& path);
 enum class LinksInTree { None, TopWasLink, LinkStays };
 LinksInTree RemoveLinksInTree(const std::wstring& path);
 
+// Owned by SYSTEM, the administrators, TrustedInstaller or the account that
+// runs this: nobody else can have planted it.
+bool IsTrustedOwner(HANDLE object);
+
 // CreateFileW for writing, refused (kRefusedFileError) when the file is a link
 // or has another name.
 UniqueFile OpenSingleNamedFile(const std::wstring& path, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security,
