@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -328,6 +329,8 @@ void MeasureTextLog() {
   const std::wstring bare = logdetail::LogFolderPath() + L"\\bench-bare.txt";
   const wchar_t kLine[] = L"InstallCustomAction : Stopped LYNService or it is not present";
   std::vector<double> logged, appended;
+  // As a custom action writes: its first line checks the folder and holds it for the rest.
+  auto action = std::make_unique<LogFolderScope>();
   for (int i = 0; i < 1000; ++i) {
     double from = Now();
     InstallLog(kLine);
@@ -343,6 +346,7 @@ void MeasureTextLog() {
     file.reset();
     appended.push_back(Now() - from);
   }
+  action.reset();
   DeleteFileW(bare.c_str());
   printf("\nText log (%ls), median of 1000 each, alternating:\n", kTextLog.c_str());
   printf("  InstallLog, one line                      %8.1f us\n", Median(logged) / 1e3);
@@ -352,10 +356,11 @@ void MeasureTextLog() {
     std::vector<double> sequence;
     for (int repeat = 0; repeat < 3000 / lines + 10; ++repeat) {
       const double from = Now();
+      const LogFolderScope action;
       for (int i = 0; i < lines; ++i) InstallLog(L"getProcessHandleByName: process Name = %ls,process ID = %d , return Code is %d", L"C:\\windows\\system32\\services.exe", 32, 33);
       sequence.push_back(Now() - from);
     }
-    printf("  %3d log line(s) in one call sequence       %8.1f us   (%.1f us a line)\n", lines, Median(sequence) / 1e3,
+    printf("  %3d log line(s) in one action                %8.1f us   (%.1f us a line)\n", lines, Median(sequence) / 1e3,
            Median(sequence) / 1e3 / lines);
   }
 }
@@ -391,7 +396,12 @@ void MeasureLookup() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  // "textlog": the text log's figures alone.
+  if (argc > 1 && strcmp(argv[1], "textlog") == 0) {
+    MeasureTextLog();
+    return 0;
+  }
   setvbuf(stdout, nullptr, _IOLBF, 4096);
   if (!g_children.Start()) return printf("cannot put this process in a job with a completion port (%lu)\n", GetLastError()), 2;
   // The job must report the start and the end of a child, or no child time can be taken out.

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "components/UninstallSet.h"
+#include "frame/FolderGuard.h"
 #include "frame/Log.h"
 #include "frame/Platform.h"
 #include "frame/ProductNames.h"
@@ -15,6 +16,7 @@ namespace {
 
 const wchar_t kPlatformProduct[] = L"{FC04F053-70E4-46B8-B2D9-B78F3AE001E3}";
 const wchar_t kCabinet[] = L"lyn_tesselfiles.cab";
+const wchar_t kTesselLogStem[] = L"lyn_tessel_";
 // The tool and its captures are where the platform puts them, whatever the
 // product's own folders are.
 const wchar_t kTrvInfo[] = L"C:\\Program Files\\Common Files\\Veltan\\Basalt\\trvinfo.exe";
@@ -84,15 +86,26 @@ int InstallTessel(MSIHANDLE hInstall, int isInstall) {
   }
   const bool is64Bit = platform_seams::is64BitWindows() != 0;
   const std::wstring platformFolder = installDir + (is64Bit ? L"x64\\" : L"x86\\");
-  const std::wstring logPrefix = windowsFolder + names::kLogFolderSuffix + L"\\lyn_tessel_";
+  const std::wstring logPrefix = windowsFolder + names::kLogFolderSuffix + L"\\" + kTesselLogStem;
 
+  // The vendor's installer writes its log and trace itself, by path: the
+  // folder is held meanwhile and nothing planted stands under their names.
+  const std::wstring kind = isInstall == 1 ? L"inst_" : L"uninst_";
+  const HeldFolder logs(windowsFolder + names::kWindowsTempSuffix, names::kLogFolderName, HeldFolder::Options());
+  for (const wchar_t* extension : {L".log", L".etl"}) {
+    if (!logs.ClearForProgram(kTesselLogStem + kind + names::kProductVersion + extension)) {
+      InstallLog(L"InstallTessel: %s is not the library's own folder, the platform installer is not run",
+                 (windowsFolder + names::kLogFolderSuffix).c_str());
+      return 0;
+    }
+  }
   int result = 1;
   if (isInstall == 1) {
     result = InstallPlatformCore(hInstall, platformFolder, is64Bit ? L"\\x64" : L"\\x86",
-                                 logPrefix + L"inst_" + names::kProductVersion, windowsFolder);
+                                 logPrefix + kind + names::kProductVersion, windowsFolder);
   } else {
     // Reported through the callback; the uninstallation goes on whatever happened.
-    const std::wstring uninstallPrefix = logPrefix + L"uninst_" + names::kProductVersion;
+    const std::wstring uninstallPrefix = logPrefix + kind + names::kProductVersion;
     DWORD exitCode = 0;
     uninstallTessel(kPlatformProduct, exitCode, (uninstallPrefix + L".log").c_str(),
                     (uninstallPrefix + L".etl").c_str(), INFINITE, LogTesselMessage, nullptr);

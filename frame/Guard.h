@@ -8,6 +8,7 @@
 
 template <typename Result, typename Body>
 Result GuardAction(const wchar_t* actionName, Result onFailure, Body body) noexcept {
+  const LogFolderScope logFolder;
   try {
     return body();
   } catch (const std::exception& e) {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "frame/FolderGuard.h"
 #include "frame/Owners.h"
 #include "frame/ProductNames.h"
 #include "frame/SafeFiles.h"
@@ -14,7 +15,16 @@
 namespace {
 
 const wchar_t kFormattingError[] = L"Error during formatting.";
-const wchar_t kLogFileName[] = L"\\LYNInstLogs_";
+const wchar_t kLogFileStem[] = L"LYNInstLogs_";
+
+// The text log's folder while a custom action runs; outside one, each line
+// checks the folder for itself.
+struct ActionLog {
+  int depth = 0;
+  HeldFolder folder;
+} g_actionLog;
+
+std::wstring LogFileName() { return kLogFileStem + std::wstring(names::kProductVersion) + L".txt"; }
 
 // Shared by every FormatToLogCallback call: one custom action at a time.
 wchar_t g_callbackBuffer[1024];
@@ -39,16 +49,6 @@ std::wstring FormatTextV(const wchar_t* format, va_list args) {
   va_end(formatArgs);
   if (written < 0) return kFormattingError;
   return std::wstring(buffer.get(), written);
-}
-
-void AppendToFile(const std::wstring& path, const std::string& bytes) {
-  // No sharing restriction: another process holding the log open must not keep a line out.
-  // A planted link or second name of another file gets nothing.
-  UniqueFile file = OpenSingleNamedFile(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_ALWAYS);
-  if (!file) return;
-  DWORD written = 0;
-  WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
 // Field 0 of a record is a template: the engine would read a bracketed part of
@@ -85,7 +85,7 @@ namespace logdetail {
 
 std::wstring LogFolderPath() { return SystemRoot() + names::kLogFolderSuffix; }
 
-std::wstring LogFilePath() { return LogFolderPath() + kLogFileName + names::kProductVersion + L".txt"; }
+std::wstring LogFilePath() { return LogFolderPath() + L"\\" + LogFileName(); }
 
 std::wstring FormatText(const wchar_t* format, ...) {
   va_list args;
@@ -120,26 +120,46 @@ std::string NarrowForLog(const std::wstring& text) {
 }
 
 void WriteLine(bool& folderChecked, const std::wstring& message) {
-  const std::wstring folder = LogFolderPath();
-  const std::wstring file = LogFilePath();
-  if (!IsDrivePath(folder)) return;  // %systemroot% unset: never a folder relative to wherever we run
-  if (!folderChecked) {
-    if (!PathFileExistsW(folder.c_str())) {
-      // Other users may create folders in the Windows folder's Temp: ours is one they cannot change.
-      CreateDirectoryTree(folder.substr(0, folder.rfind(L'\\')));
-      PrivateFolderSecurity security(PrivateFolderSecurity::Users::ReadAndAdd);
-      CreateDirectoryW(folder.c_str(), security.get());
-    }
+  HeldFolder lineOnly;
+  const HeldFolder* folder = &g_actionLog.folder;
+  if (!*folder) {
+    const std::wstring temp = SystemRoot() + names::kWindowsTempSuffix;
+    if (!IsDrivePath(temp)) return;  // %systemroot% unset: never a folder relative to wherever we run
+    HeldFolder::Options options;
+    options.origin = HeldFolder::Origin::Ours;
+    options.makeMissing = !folderChecked;
+    // Immediate actions run as the installing user: users may add a log and append to it.
+    options.users = PrivateFolderSecurity::Users::ReadAndAdd;
+    if (options.makeMissing && !PathFileExistsW(temp.c_str())) CreateDirectoryTree(temp);
     folderChecked = true;
+    HeldFolder opened(temp, names::kLogFolderName, options);
+    if (!opened) return;
+    if (g_actionLog.depth > 0) {
+      g_actionLog.folder = std::move(opened);
+    } else {
+      lineOnly = std::move(opened);
+      folder = &lineOnly;
+    }
   }
-  if (!PathFileExistsW(folder.c_str()) || IsLink(folder)) return;
-
+  folderChecked = true;
   SYSTEMTIME now;
   GetLocalTime(&now);
-  AppendToFile(file, NarrowForLog(FormatLogPrefix(now) + message + L"\n"));
+  const std::string bytes = NarrowForLog(FormatLogPrefix(now) + message + L"\n");
+  // No sharing restriction: another process holding the log open must not keep a line out.
+  // A planted link or second name of another file gets nothing.
+  const UniqueFile file = folder->OpenFile(LogFileName(), FILE_APPEND_DATA,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_ALWAYS);
+  DWORD written = 0;
+  if (file) WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
 }  // namespace logdetail
+
+LogFolderScope::LogFolderScope() noexcept { ++g_actionLog.depth; }
+
+LogFolderScope::~LogFolderScope() {
+  if (--g_actionLog.depth == 0) g_actionLog.folder = HeldFolder();
+}
 
 void InstallLog(const wchar_t* message, const char* narrowText) {
   static bool folderChecked = false;

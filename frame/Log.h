@@ -39,7 +39,8 @@ std::wstring FormatLogPrefix(const SYSTEMTIME& time);
 std::wstring FormatText(const wchar_t* format, ...);
 
 // Makes sure the folder exists the first time a form writes (folderChecked is
-// that form's once-flag), then appends prefix + message + line end.
+// that form's once-flag), then appends prefix + message + line end through
+// the held folder.
 void WriteLine(bool& folderChecked, const std::wstring& message);
 
 // A narrow text widened byte by byte (an exception's description).
@@ -64,6 +65,17 @@ struct AllLogArguments<First, Rest...>
     : std::integral_constant<bool, IsLogArgument<First>::value && AllLogArguments<Rest...>::value> {};
 
 }  // namespace logdetail
+
+// One custom action's hold on the text log's folder (GuardAction makes one):
+// the folder is checked at the action's first line and held, so that it
+// cannot be swapped, until the outermost scope ends.
+class LogFolderScope {
+ public:
+  LogFolderScope() noexcept;
+  ~LogFolderScope();
+  LogFolderScope(const LogFolderScope&) = delete;
+  LogFolderScope& operator=(const LogFolderScope&) = delete;
+};
 
 // Appends one line to the text log. Each argument signature is its own form
 // with its own once-flag for the folder check. Never throws, never fails the caller.

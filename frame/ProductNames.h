@@ -11,7 +11,10 @@ namespace names {
 // The version the package installs, as it appears in file names.
 constexpr wchar_t kProductVersion[] = L"4.9.0";
 // The text log's folder below the Windows folder; captured output and vendor logs go there too.
-constexpr wchar_t kLogFolderSuffix[] = L"\\Temp\\NorvaleLogs";
+#define IH_LOG_FOLDER_NAME L"NorvaleLogs"
+constexpr wchar_t kWindowsTempSuffix[] = L"\\Temp";
+constexpr wchar_t kLogFolderName[] = IH_LOG_FOLDER_NAME;
+constexpr wchar_t kLogFolderSuffix[] = L"\\Temp\\" IH_LOG_FOLDER_NAME;
 
 constexpr wchar_t kInstDirValue[] = IH_GENERAL_VALUE(L"InstDir");
 constexpr wchar_t kCommonAppDataValue[] = IH_GENERAL_VALUE(L"CommonAppDataFolder");
@@ -20,7 +23,9 @@ constexpr wchar_t kAboutPidValue[] = IH_GENERAL_VALUE(L"ORBAboutExePid");
 constexpr wchar_t kVersionValue[] = IH_GENERAL_VALUE(L"Version");
 
 // Below "CommonAppDataFolder" (which ends in a backslash).
-constexpr wchar_t kLogsSubfolder[] = L"Norvale\\LYN\\Logs\\";
+#define IH_LOGS_BELOW_COMMON L"Norvale\\LYN\\Logs"
+constexpr wchar_t kLogsBelowCommon[] = IH_LOGS_BELOW_COMMON;
+constexpr wchar_t kLogsSubfolder[] = IH_LOGS_BELOW_COMMON L"\\";
 constexpr wchar_t kPolicyFile[] = L"Norvale\\LYN\\Policy\\LYNPolicy.opg";
 constexpr wchar_t kPolicyTempSubfolder[] = L"Norvale\\LYN\\Policy\\Temp\\";
 constexpr wchar_t kOlderPolicyFile[] = L"Veltan\\ORB\\Policy\\ORBPolicy.opg";
@@ -74,8 +79,9 @@ constexpr wchar_t kQvmHostLibrary[] = L"vtnqvma.dll";
 constexpr char kQvmControlInterface[] = "QvmControl";
 constexpr wchar_t kQvmServiceName[] = L"vtnorb";
 constexpr wchar_t kQvmClientName[] = L"INSTALLHELPER";
-// Followed by the client name and ".txt"; the folder is fixed, never created.
-constexpr wchar_t kQvmInteractionLogStem[] = IH_PROGRAMDATA_LYN L"\\Logs\\qvm_interaction_logs_";
+// The host client's own log, in the logs folder below kProgramData (fixed,
+// never created): the name, followed by the client name and ".txt".
+constexpr wchar_t kQvmInteractionLogStem[] = L"qvm_interaction_logs_";
 // Behind "InstDir" as read, which ends in a backslash already.
 constexpr wchar_t kServiceProfile[] = L"\\QVMProfileForLYNService.xml";
 // The service of earlier releases in the Windows service control manager.

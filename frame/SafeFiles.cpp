@@ -55,27 +55,6 @@ bool IsTrustedOwner(HANDLE object) {
           IsTrustedInstaller(owner) || IsRunningAccount(owner));
 }
 
-namespace {
-
-// Removes every link below folder without following any; false when one stays.
-bool RemoveLinksBelow(const std::wstring& folder) {
-  WIN32_FIND_DATAW entry;
-  UniqueFind search(FindFirstFileW((folder + L"\\*").c_str(), &entry));
-  bool removed = true;
-  for (bool more = search.valid(); more; more = FindNextFileW(search.get(), &entry)) {
-    const std::wstring name = entry.cFileName, path = folder + L"\\" + name;
-    if (name == L"." || name == L"..") continue;
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-      removed = RemoveLinkOnly(path) && removed;
-    } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      removed = RemoveLinksBelow(path) && removed;
-    }
-  }
-  return removed;
-}
-
-}  // namespace
-
 bool IsDrivePath(const std::wstring& path) {
   const wchar_t drive = path.empty() ? L'\0' : static_cast<wchar_t>(path[0] | 0x20);
   return path.size() >= 3 && drive >= L'a' && drive <= L'z' && path[1] == L':' && path[2] == L'\\';
@@ -100,12 +79,6 @@ bool RemoveLinkOnly(const std::wstring& path) {
   }
   FILE_DISPOSITION_INFO dispose = {TRUE};
   return SetFileInformationByHandle(link.get(), FileDispositionInfo, &dispose, sizeof(dispose)) != FALSE;
-}
-
-LinksInTree RemoveLinksInTree(const std::wstring& path) {
-  const std::wstring top = WithoutTrailingSeparators(path);
-  if (IsLink(top)) return RemoveLinkOnly(top) ? LinksInTree::TopWasLink : LinksInTree::LinkStays;
-  return RemoveLinksBelow(top) ? LinksInTree::None : LinksInTree::LinkStays;
 }
 
 UniqueFile OpenSingleNamedFile(const std::wstring& path, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security,
@@ -155,11 +128,12 @@ bool MoveOwnFile(const std::wstring& path, const std::wstring& newPath) {
 }
 
 PrivateFolderSecurity::PrivateFolderSecurity(Users users) : m_attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE} {
-  // Full control for SYSTEM and the administrators; for users reading (0x1200a9), or reading, writing and
-  // adding without deleting or changing the access list (0x1201bf); nothing inherited from the parent.
+  // Full control for SYSTEM and the administrators; nothing inherited from the parent. Users read (0x1200a9),
+  // or else list the folder and add files to it (0x1200ab), never folders, and read and append to the files in
+  // it (0x12008d), never overwrite, delete or change their access lists.
   ConvertStringSecurityDescriptorToSecurityDescriptorW(
       users == Users::Read ? L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
-                           : L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1201bf;;;BU)",
+                           : L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200ab;;;BU)(A;OIIO;0x12008d;;;BU)",
       SDDL_REVISION_1, m_descriptor.put(), nullptr);
   m_attributes.lpSecurityDescriptor = m_descriptor.get();
 }

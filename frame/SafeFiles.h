@@ -25,11 +25,6 @@ bool IsLink(const std::wstring& path);
 // error set, when it stays (also when the system will not open it as a link).
 bool RemoveLinkOnly(const std::wstring& path);
 
-// Before a folder tree is deleted: a link in place of the folder is removed
-// alone, links inside it are removed first, so that the deletion follows none.
-enum class LinksInTree { None, TopWasLink, LinkStays };
-LinksInTree RemoveLinksInTree(const std::wstring& path);
-
 // Owned by SYSTEM, the administrators, TrustedInstaller or the account that
 // runs this: nobody else can have planted it.
 bool IsTrustedOwner(HANDLE object);
@@ -52,9 +47,9 @@ bool MoveOwnFile(const std::wstring& path, const std::wstring& newPath);
 
 // For folders whose access list only SYSTEM and the administrators may change.
 // The platform's temporary uninstall set: users may read it, never write in
-// it (SYSTEM runs what is there). The log folder: users may also add and
-// append, since immediate actions run as the installing user; a link or a
-// second name planted there is never written through (OpenSingleNamedFile).
+// it (SYSTEM runs what is there). The log folder: users may also add files and
+// append to them, since immediate actions run as the installing user; a link
+// or a second name planted there is never written through (HeldFolder).
 class PrivateFolderSecurity {
  public:
   enum class Users { Read, ReadAndAdd };

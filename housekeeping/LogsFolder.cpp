@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "frame/Exports.h"
+#include "frame/FolderGuard.h"
 #include "frame/Guard.h"
 #include "frame/Log.h"
 #include "frame/ProductNames.h"
@@ -24,9 +25,15 @@ void RunDeleteOrbLogsFolder() {
     return;
   }
   const std::wstring logsFolder = commonFolder + names::kLogsSubfolder;
+  // Emptied through folder handles first, so that the shell, which deletes by
+  // path and follows links, only meets the empty folder we hold. A link in its
+  // place or among its parents, or a level of another owner, is left alone.
+  HeldFolder::Options options;
+  options.letShellDelete = true;
+  const HeldFolder logs(commonFolder, names::kLogsBelowCommon, options);
   if (PathFileExistsW(logsFolder.c_str()) != 1) {
     InstallLog(L"DeleteOrbLogsFolder: Failed to Find the ORB logs directory");
-  } else if (DeletePathWithShell(logsFolder, true)) {
+  } else if (logs.Empty() && DeletePathWithShell(logsFolder, true)) {
     InstallLog(L"DeleteOrbLogsFolder: Successfully removed the ORB logs directory");
   } else {
     InstallLog(L"DeleteOrbLogsFolder: Not able to remove the ORB logs directory");
@@ -37,16 +44,6 @@ void RunDeleteOrbLogsFolder() {
 }  // namespace
 
 bool DeletePathWithShell(const std::wstring& path, bool permanent) {
-  // The shell follows links: a link in place of the path goes alone, links
-  // inside go first, and while one stays nothing is deleted.
-  switch (RemoveLinksInTree(path)) {
-    case LinksInTree::TopWasLink:
-      return true;
-    case LinksInTree::LinkStays:
-      return false;
-    case LinksInTree::None:
-      break;
-  }
   // The shell takes a list of paths, each ended by a null, the list by another.
   std::vector<wchar_t> from(path.size() + 2, L'\0');
   path.copy(from.data(), path.size());

@@ -5,9 +5,9 @@
 #include <memory>
 #include <new>
 
+#include "frame/FolderGuard.h"
 #include "frame/Log.h"
 #include "frame/Owners.h"
-#include "frame/SafeFiles.h"
 
 namespace runner_seams {
 Seam<BOOL(WINAPI*)(HANDLE, LPDWORD)> getExitCodeProcess(&::GetExitCodeProcess);
@@ -35,11 +35,14 @@ int CreateAndExecuteCmdLineProcessWithOutputToFile(MSIHANDLE hInstall, const wch
 
   UniqueFile output;
   if (redirectOutput) {
-    SECURITY_ATTRIBUTES inheritable = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     // Write-data only and no truncation: the child's text overwrites an old
-    // file from its first byte. Never through a link or another file's second name.
-    output = OpenSingleNamedFile(outputFile, FILE_WRITE_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                                 OPEN_ALWAYS);
+    // file from its first byte. Opened through its checked folder, and never
+    // through a link or another file's second name: whatever else stands
+    // under the name goes first.
+    std::wstring name;
+    const HeldFolder folder = HeldFolder::OfFile(outputFile, name);
+    folder.ClearForProgram(name);
+    output = folder.OpenFile(name, FILE_WRITE_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_ALWAYS, true);
     if (!output) {
       // Not fatal: the program still runs, its output is lost.
       InstallLog(L"CreateAndExecuteCmdLineProcessWithOutputToFile : Failed to create redirection file its OK? error "

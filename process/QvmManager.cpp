@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "components/ComponentLoader.h"
+#include "frame/FolderGuard.h"
 #include "frame/Log.h"
 #include "frame/ProductNames.h"
 #include "frame/VendorCall.h"
@@ -40,11 +41,11 @@ auto Host(const wchar_t* function, Fn fn, Args... args) -> decltype(fn(args...))
 
 QvmManager::QvmManager(const std::wstring& serviceName, const std::wstring& clientName)
     : m_serviceName(serviceName), m_clientName(clientName) {
-  // Appended to, never created with its folder: without the folder the host's
-  // exchanges simply go unrecorded.
-  const std::wstring path = std::wstring(names::kQvmInteractionLogStem) + m_clientName + L".txt";
-  m_log.reset(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // Appended to, never created with its folder: without the folder, or with
+  // one that is not the product's own, the host's exchanges go unrecorded.
+  const HeldFolder logs(names::kProgramData, names::kLogsBelowCommon, HeldFolder::Options());
+  m_log = logs.OpenFile(names::kQvmInteractionLogStem + m_clientName + L".txt", FILE_APPEND_DATA,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_ALWAYS);
   LogWithTime(L"In Constructor Started QVM Module");
   if (!GetQVMControl()) {
     LogWithTime(L"GetQVMControl returned false");

@@ -12,6 +12,7 @@
 #include "frame/Exports.h"
 #include "frame/SafeFiles.h"
 #include "process/ProcessRunner.h"
+#include "process/QvmManager.h"
 
 using namespace testsupport;
 using Lines = std::vector<std::string>;
@@ -24,21 +25,28 @@ std::string Unix(const std::wstring& path) {
   return "'" + UnixPath(path.substr(0, cut)) + "/" + Narrow(path.substr(cut + 1)) + "'";
 }
 
-// Wine makes every file the test's own: other owners come through the seam.
-const wchar_t* g_owner;  // as SDDL
-DWORD WINAPI OwnedBy(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID* owner, PSID*, PACL*, PACL*,
+// Wine makes every file the test's own: other owners come through the seam,
+// for the file or folder whose path ends in g_ownedName; the rest is SYSTEM's.
+const wchar_t *g_owner, *g_ownedName;  // the owner as SDDL
+DWORD WINAPI OwnedBy(HANDLE object, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID* owner, PSID*, PACL*, PACL*,
                      PSECURITY_DESCRIPTOR* descriptor) {
+  wchar_t path[MAX_PATH] = {};
+  GetFinalPathNameByHandleW(object, path, MAX_PATH, 0);
+  const std::wstring named(path), suffix(g_ownedName);
+  const bool owned = named.size() >= suffix.size() && _wcsicmp(&named[named.size() - suffix.size()], g_ownedName) == 0;
   BOOL defaulted = FALSE;
-  ConvertStringSecurityDescriptorToSecurityDescriptorW(g_owner, SDDL_REVISION_1, descriptor, nullptr);
+  ConvertStringSecurityDescriptorToSecurityDescriptorW(owned ? g_owner : L"O:SY", SDDL_REVISION_1, descriptor, nullptr);
   return GetSecurityDescriptorOwner(*descriptor, owner, &defaulted) ? ERROR_SUCCESS : ERROR_INVALID_DATA;
 }
-std::function<void()> RestoreOwnedBy(const wchar_t* owner) {
-  return [owner] {
+std::function<void()> OwnedBy(const wchar_t* owner, const wchar_t* name, std::function<void()> step) {
+  return [=] {
     g_owner = owner;
+    g_ownedName = name;
     ScopedSeam seam(file_seams::getSecurityInfo, &OwnedBy);
-    CopyPolicyBackup();
+    step();
   };
 }
+std::function<void()> RestoreOwnedBy(const wchar_t* owner) { return OwnedBy(owner, L"LYNPolicy.opg", CopyPolicyBackup); }
 }  // namespace
 
 // Each row puts a link to the victim folder $V or its empty subfolder ("ln -s"),
@@ -57,6 +65,7 @@ TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
       "Restored policy file in path-> " + Narrow(common) + "Norvale\\LYN\\Policy\\LYNPolicy.opg  ";
   const std::wstring child = L"\"" + StandInPath(L"child.exe") + L"\" --out planted";
   const auto log = [] { InstallLog(L"%s", L"planted"); };
+  const std::string programData = UnixPath(names::kProgramData);
   const struct {
     const char* name; std::wstring value; std::string link, ln; std::function<void()> step; std::string line;
   } rows[] = {
@@ -66,11 +75,27 @@ TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
       {"the uninstall set's folder is a link", common, "set", "ln -s $V",
        [&] { deleteZpkInstallSetFromTmp(LogTesselMessage, set.c_str(), GetUninstallFileSet(L"{0}")); },
        "TESSEL: [ERROR] Failed to delete temporary folder [" + Narrow(set) + "] [1920]"},
-      {"the text log's folder is a link", common, Unix(logdetail::LogFolderPath()), "ln -s $V", log, ""},
+      {"the text log's folder is a link", common, Unix(logdetail::LogFolderPath()), "ln -s $V",
+       [&] { CreateAndExecuteCmdLineProcessWithOutputToFile(0, child, logdetail::LogFolderPath() + L"\\o.txt", true); },
+       ""},
+      {"the text log's folder made by another user", common, Unix(logdetail::LogFolderPath() + L"\\x"), "touch",
+       OwnedBy(L"O:BU", names::kLogFolderName,
+               [&] {
+                 log();
+                 InstallLog(L"planted: %d", int(PathExists(logdetail::LogFolderPath() + L"\\x")));
+               }),
+       "planted: 0"},
+      {"the host client's log folder is a link", common, "'" + programData + "/Norvale/LYN/Logs'",
+       "mkdir -p '" + programData + "/Norvale/LYN' && ln -s $V", [] { QvmManager(names::kQvmServiceName, L"x"); }, ""},
+      {"a parent of the logs folder is a link", common, "common/Norvale", "ln -s $V/../..", DeleteOrbLogsFolder,
+       notRemoved},
       {"the text log is a second name", common, Unix(logdetail::LogFilePath()), "ln $V/vtnhidin.exe", log, ""},
       {"captured output into a second name", common, "out.txt", "ln $V/vtnhidin.exe",
-       [&] { CreateAndExecuteCmdLineProcessWithOutputToFile(0, child, out, true); },
-       "CreateAndExecuteCmdLineProcessWithOutputToFile : Failed to create redirection file its OK? error code = 1920"},
+       [&] {
+         CreateAndExecuteCmdLineProcessWithOutputToFile(0, child, out, true);
+         InstallLog(L"out: %s", Widen(ReadFileBytes(out)).c_str());
+       },
+       "out: planted"},
       {"the older product's policy backed up into a second name", common, Unix(kBackup), "ln $V/vtnhidin.exe",
        UpgradeFix, "Failed to backup policy file, Error Code: 1920"},
       {"a longer backup overwritten", common, Unix(kBackup), "printf longer-than-the-policy >",
@@ -111,4 +136,5 @@ TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
     EXPECT_TRUE(row.line.empty() || std::count(lines.begin(), lines.end(), row.line))
         << ::testing::PrintToString(lines);
   }
+  RunUnix("rm -rf '" + programData + "/Norvale'");
 }

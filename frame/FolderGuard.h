@@ -1,0 +1,64 @@
+// The one way into a folder where a privileged action works and that other
+// users can create first or write into (the Windows folder's Temp, the
+// common application-data folder, the temporary folder). The folder is opened
+// level by level below a fixed root and held open, so that neither it nor a
+// parent can be renamed or replaced while the action works in it. It must be
+// a real folder, with no link in its place or among its parents below the
+// root, each level owned by SYSTEM, the administrators, TrustedInstaller or
+// the running account. Everything in it is then opened through the held
+// handle, never again by path.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "frame/Owners.h"
+#include "frame/SafeFiles.h"
+
+class HeldFolder {
+ public:
+  enum class Origin {
+    Ours,     // the library makes it: one that fails is taken away and made again, private
+    Foreign,  // made by others (the product): one that fails counts as missing
+  };
+  struct Options {
+    Origin origin = Origin::Foreign;
+    bool makeMissing = false;  // make the last level when it is missing (Ours only)
+    PrivateFolderSecurity::Users users = PrivateFolderSecurity::Users::Read;
+    bool letShellDelete = false;  // held so that a deletion by path can still remove it
+  };
+
+  HeldFolder() = default;
+  // root: a fixed folder, trusted as it stands; below: the levels under it,
+  // separated by single backslashes, none leading or trailing.
+  HeldFolder(const std::wstring& root, const std::wstring& below, const Options& options);
+  // The folder of a file given by its full drive path, checked from the
+  // drive's root and never made; name receives the file's own name.
+  static HeldFolder OfFile(const std::wstring& filePath, std::wstring& name);
+
+  explicit operator bool() const { return !m_levels.empty(); }
+  // Why the folder is not held: 3 when a level is missing, kRefusedFileError
+  // when one is a link or of another owner, or the system's own error.
+  DWORD error() const { return m_error; }
+  HANDLE handle() const { return m_levels.empty() ? INVALID_HANDLE_VALUE : m_levels.back().get(); }
+
+  // A file in the folder, by its one name, never through a link at that name
+  // and never a file with a second name (both kRefusedFileError). disposition
+  // as for CreateFileW; GetLastError tells why when nothing is returned.
+  UniqueFile OpenFile(const std::wstring& name, DWORD access, DWORD share, DWORD disposition,
+                      bool inheritable = false) const;
+  // Before someone else's program writes a file of this name itself:
+  // whatever stands there that is not a single-named file of a trusted owner
+  // is removed. False when something stays.
+  bool ClearForProgram(const std::wstring& name) const;
+  // Removes everything inside the folder without following any link. False
+  // when something stays.
+  bool Empty() const;
+
+ private:
+  std::vector<UniqueFile> m_levels;  // the root first, the folder last
+  std::wstring m_final;              // the folder's path as the system resolves it
+  DWORD m_error = ERROR_PATH_NOT_FOUND;
+};
