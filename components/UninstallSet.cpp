@@ -6,8 +6,8 @@
 #include <string>
 
 #include "components/ComponentLoader.h"
+#include "frame/FolderGuard.h"
 #include "frame/Owners.h"
-#include "frame/SafeFiles.h"
 
 namespace {
 
@@ -55,21 +55,50 @@ DWORD MemberPath(wchar_t (&path)[kPathChars], LogCallback callback, const wchar_
   return ERROR_BUFFER_OVERFLOW;
 }
 
+// The set's folder, held from its making to its deletion, so that what
+// SYSTEM runs from it cannot be swapped meanwhile (one action at a time).
+HeldFolder g_setFolder;
+std::wstring g_setFolderPath;
+
 DWORD CreateTemporaryFolder(const wchar_t* tempPath, wchar_t* folder, DWORD folderChars, LogCallback callback) {
+  // The platform's installer runs from here as SYSTEM: nobody else may put a
+  // file (or a library) next to it, so only a folder made new is taken.
+  HeldFolder::Options options;
+  options.origin = HeldFolder::Origin::Ours;
+  options.fresh = true;
+  options.removable = true;
   for (int attempt = 1;; ++attempt) {
     _snwprintf(folder, folderChars - 1, L"%svtnzpk%lu%04x", tempPath, GetCurrentProcessId(), rand());
     folder[folderChars - 1] = L'\0';
-    // The last name is taken as it is: CreateDirectoryW tells if it is free.
-    if (attempt == kFolderNameAttempts || GetFileAttributesW(folder) == INVALID_FILE_ATTRIBUTES) break;
+    const std::wstring path = folder;
+    g_setFolder = HeldFolder::OfPath(path, options);
+    if (g_setFolder) {
+      g_setFolderPath = path;
+      return 0;
+    }
+    if (attempt == kFolderNameAttempts || g_setFolder.error() != ERROR_ALREADY_EXISTS) break;
   }
-  // The platform's installer runs from here as SYSTEM: nobody else may put a file (or a library) next to it.
-  PrivateFolderSecurity security(PrivateFolderSecurity::Users::Read);
-  if (!CreateDirectoryW(folder, security.get())) {
-    const DWORD error = GetLastError();
-    FormatToLogCallback(callback, true, L"Failed to create directory [%s] [%d]", folder, error);
-    return error;
+  FormatToLogCallback(callback, true, L"Failed to create directory [%s] [%d]", folder, g_setFolder.error());
+  return g_setFolder.error();
+}
+
+// Copies source into the held folder; a failure sets the last error.
+bool CopyMember(const wchar_t* source, const HeldFolder& folder, const wchar_t* member) {
+  const UniqueFile from(
+      CreateFileW(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!from || !folder.ClearForProgram(member)) return false;
+  const UniqueFile to = folder.OpenFile(member, GENERIC_WRITE, 0, CREATE_ALWAYS);
+  if (!to) return false;
+  char buffer[16 * 1024];
+  for (DWORD read = 0, written = 0;;) {
+    if (!ReadFile(from.get(), buffer, sizeof(buffer), &read, nullptr)) return false;
+    if (read == 0) return FlushFileBuffers(to.get()) != FALSE;
+    if (!WriteFile(to.get(), buffer, read, &written, nullptr)) return false;
+    if (written != read) {
+      SetLastError(ERROR_WRITE_FAULT);
+      return false;
+    }
   }
-  return 0;
 }
 
 DWORD BuildCommandLine(wchar_t (&commandLine)[kCommandLineChars], const wchar_t* folder, const wchar_t* productId,
@@ -194,6 +223,10 @@ DWORD copyZpkInstallSetToTmp(const wchar_t* productId, wchar_t* destFolder, DWOR
     if (created != 0) return created;
   }
   FormatToLogCallback(callback, false, L"Destination folder is [%s]", destFolder);
+  // A folder the caller names is reached the same way, and must exist.
+  const HeldFolder named = g_setFolder && g_setFolderPath == destFolder ? HeldFolder()
+                                                                         : HeldFolder::OfPath(destFolder, {});
+  const HeldFolder& folder = named ? named : g_setFolder;
 
   for (const wchar_t* const* member = fileSet; *member != nullptr; ++member) {
     wchar_t from[kPathChars];
@@ -201,7 +234,7 @@ DWORD copyZpkInstallSetToTmp(const wchar_t* productId, wchar_t* destFolder, DWOR
     DWORD refused = MemberPath(to, callback, destFolder, L"\\", *member, L"");
     if (refused == 0) refused = MemberPath(from, callback, source, L"", *member, usePre ? L".pre" : L"");
     if (refused != 0) return refused;
-    if (!CopyFileW(from, to, FALSE)) {
+    if (!CopyMember(from, folder, *member)) {
       const DWORD error = GetLastError();
       FormatToLogCallback(callback, true, L"Failed to copy file [%s] to directory [%s] [%d]", from, to, error);
       return error;
@@ -212,12 +245,16 @@ DWORD copyZpkInstallSetToTmp(const wchar_t* productId, wchar_t* destFolder, DWOR
 }
 
 DWORD deleteZpkInstallSetFromTmp(LogCallback callback, const wchar_t* folder, const wchar_t* const* fileSet) {
-  // A link in place of the folder would lead the deletions elsewhere: it goes alone.
-  if (IsLink(folder)) {
-    if (RemoveLinkOnly(folder)) return 0;
-    const DWORD error = GetLastError();
-    FormatToLogCallback(callback, true, L"Failed to delete temporary folder [%s] [%d]", folder, error);
-    return error;
+  // Through the held folder, or one reached without following any link: a
+  // link in place of the folder or a member is never followed.
+  HeldFolder::Options options;
+  options.removable = true;
+  const bool made = g_setFolder && g_setFolderPath == folder;
+  const HeldFolder held = made ? std::move(g_setFolder) : HeldFolder::OfPath(folder, options);
+  g_setFolderPath.clear();
+  if (!held) {
+    FormatToLogCallback(callback, true, L"Failed to delete temporary folder [%s] [%d]", folder, held.error());
+    return held.error();
   }
   DWORD failed = 0;
   for (const wchar_t* const* member = fileSet; *member != nullptr; ++member) {
@@ -225,13 +262,13 @@ DWORD deleteZpkInstallSetFromTmp(LogCallback callback, const wchar_t* folder, co
     const DWORD refused = MemberPath(path, callback, folder, L"\\", *member, L"");
     if (refused != 0) {
       failed = refused;
-    } else if (!DeleteFileW(path)) {
+    } else if (!held.RemoveFile(*member)) {
       failed = GetLastError();
       FormatToLogCallback(callback, true, L"Failed to delete temporary file [%s] [%d]", path, failed);
     }
   }
   if (failed != 0) return failed;
-  if (!RemoveDirectoryW(folder)) {
+  if (!held.RemoveSelf()) {
     const DWORD error = GetLastError();
     FormatToLogCallback(callback, true, L"Failed to delete temporary folder [%s] [%d]", folder, error);
     return error;
@@ -249,6 +286,11 @@ DWORD uninstallTessel(const wchar_t* productId, DWORD& exitCode, const wchar_t* 
                         productId, authorised);
     return authorised;
   }
+  // A set left behind by a failure is no longer held once this returns.
+  const ScopeExit release([] {
+    g_setFolder = HeldFolder();
+    g_setFolderPath.clear();
+  });
   wchar_t folder[kPathChars] = {};
   const DWORD copied = copyZpkInstallSetToTmp(productId, folder, kPathChars, callback);
   if (copied != 0) {

@@ -25,7 +25,8 @@ struct Native {
     const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     if (ntdll == nullptr) return;
     create = reinterpret_cast<NtCreateFileFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateFile")));
-    toError = reinterpret_cast<StatusToErrorFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+    toError =
+        reinterpret_cast<StatusToErrorFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
   }
 };
 const Native& NativeCalls() {
@@ -152,7 +153,9 @@ bool RemoveEntry(HANDLE parent, const std::wstring& parentPath, const std::wstri
 bool ListNames(HANDLE folder, std::vector<std::wstring>& names) {
   alignas(8) BYTE buffer[16 * 1024];
   for (FILE_INFO_BY_HANDLE_CLASS kind = FileFullDirectoryRestartInfo;; kind = FileFullDirectoryInfo) {
-    if (!GetFileInformationByHandleEx(folder, kind, buffer, sizeof(buffer))) return GetLastError() == ERROR_NO_MORE_FILES;
+    if (!GetFileInformationByHandleEx(folder, kind, buffer, sizeof(buffer))) {
+      return GetLastError() == ERROR_NO_MORE_FILES;
+    }
     for (const BYTE* at = buffer;;) {
       const auto* entry = reinterpret_cast<const FILE_FULL_DIR_INFO*>(at);
       const std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
@@ -175,26 +178,30 @@ bool EmptyBelow(HANDLE folder, const std::wstring& folderPath, int depth) {
 
 // One level below parent, checked; a folder of ours that fails is taken
 // away and made anew. Sets error when nothing is returned.
-UniqueFile OpenLevel(HANDLE parent, const std::wstring& parentPath, const std::wstring& name, DWORD share,
-                     bool ours, const HeldFolder::Options& options, DWORD& error) {
+UniqueFile OpenLevel(HANDLE parent, const std::wstring& parentPath, const std::wstring& name, DWORD access,
+                     DWORD share, bool ours, const HeldFolder::Options& options, DWORD& error) {
   const std::wstring path = Below(parentPath, name);
   EntryInfo info;
-  UniqueFile level = OpenBelow(parent, name, kLevelAccess, share, FILE_OPEN, FILE_DIRECTORY_FILE);
-  error = level ? kRefusedFileError : GetLastError();
-  if (level && IsEntryItself(level.get(), path, info) && IsTrustedOwner(level.get())) return level;
-  level.reset();
-  const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-  if (!ours || (missing && !options.makeMissing) || (!missing && error != kRefusedFileError && error != ERROR_DIRECTORY)) {
-    if (missing) error = ERROR_PATH_NOT_FOUND;
-    return level;
-  }
-  // Whatever stands in the place of a folder of ours goes first.
-  if (!missing && !RemoveEntry(parent, parentPath, name, 0)) {
-    error = kRefusedFileError;
-    return level;
+  UniqueFile level;
+  if (!(ours && options.fresh)) {
+    level = OpenBelow(parent, name, access, share, FILE_OPEN, FILE_DIRECTORY_FILE);
+    error = level ? kRefusedFileError : GetLastError();
+    if (level && IsEntryItself(level.get(), path, info) && IsTrustedOwner(level.get())) return level;
+    level.reset();
+    const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    if (!ours || (missing && !options.makeMissing) ||
+        (!missing && error != kRefusedFileError && error != ERROR_DIRECTORY)) {
+      if (missing) error = ERROR_PATH_NOT_FOUND;
+      return level;
+    }
+    // Whatever stands in the place of a folder of ours goes first.
+    if (!missing && !RemoveEntry(parent, parentPath, name, 0)) {
+      error = kRefusedFileError;
+      return level;
+    }
   }
   PrivateFolderSecurity security(options.users);
-  level = OpenBelow(parent, name, kLevelAccess, share, FILE_CREATE, FILE_DIRECTORY_FILE,
+  level = OpenBelow(parent, name, access, share, FILE_CREATE, FILE_DIRECTORY_FILE,
                     security.get()->lpSecurityDescriptor);
   error = level ? kRefusedFileError : GetLastError();
   if (level && !IsEntryItself(level.get(), path, info)) level.reset();
@@ -219,7 +226,9 @@ HeldFolder::HeldFolder(const std::wstring& root, const std::wstring& below, cons
     const std::wstring name = below.substr(start, end - start);
     const bool last = end == below.size();
     start = end + 1;
-    UniqueFile level = OpenLevel(levels.back().get(), path, name, last && options.letShellDelete ? kShareAll : share,
+    const DWORD access = kLevelAccess | (last && options.removable ? DELETE : 0);
+    const DWORD levelShare = last && options.letShellDelete ? kShareAll : share;
+    UniqueFile level = OpenLevel(levels.back().get(), path, name, access, levelShare,
                                  last && options.origin == Origin::Ours, options, m_error);
     if (!level) return;
     levels.push_back(std::move(level));
@@ -230,15 +239,20 @@ HeldFolder::HeldFolder(const std::wstring& root, const std::wstring& below, cons
   m_error = 0;
 }
 
-HeldFolder HeldFolder::OfFile(const std::wstring& filePath, std::wstring& name) {
-  const size_t cut = filePath.rfind(L'\\');
-  if (!IsDrivePath(filePath) || cut < 3) {
+HeldFolder HeldFolder::OfPath(std::wstring folderPath, const Options& options) {
+  while (folderPath.size() > 3 && folderPath.back() == L'\\') folderPath.pop_back();
+  if (!IsDrivePath(folderPath)) {
     HeldFolder none;
     none.m_error = ERROR_BAD_PATHNAME;
     return none;
   }
-  name = filePath.substr(cut + 1);
-  return HeldFolder(filePath.substr(0, 3), filePath.substr(3, cut - 3), Options());
+  return HeldFolder(folderPath.substr(0, 3), folderPath.substr(3), options);
+}
+
+HeldFolder HeldFolder::OfFile(const std::wstring& filePath, std::wstring& name) {
+  const size_t cut = filePath.rfind(L'\\');
+  name = cut == std::wstring::npos ? filePath : filePath.substr(cut + 1);
+  return OfPath(cut == std::wstring::npos ? std::wstring() : filePath.substr(0, cut), Options());
 }
 
 UniqueFile HeldFolder::OpenFile(const std::wstring& name, DWORD access, DWORD share, DWORD disposition,
@@ -247,8 +261,12 @@ UniqueFile HeldFolder::OpenFile(const std::wstring& name, DWORD access, DWORD sh
     SetLastError(m_error);
     return UniqueFile();
   }
+  // Emptied only once checked: a second name of another file is never cut.
+  const bool truncate = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
   bool created = false;
-  UniqueFile file = OpenBelow(handle(), name, access | FILE_READ_ATTRIBUTES, share, NativeDisposition(disposition),
+  UniqueFile file = OpenBelow(handle(), name, access | FILE_READ_ATTRIBUTES, share,
+                              NativeDisposition(truncate ? (disposition == CREATE_ALWAYS ? OPEN_ALWAYS : OPEN_EXISTING)
+                                                         : disposition),
                               FILE_NON_DIRECTORY_FILE, nullptr, inheritable, &created);
   EntryInfo info;
   // A file made just now has no other name; one found must be checked. The
@@ -258,6 +276,10 @@ UniqueFile HeldFolder::OpenFile(const std::wstring& name, DWORD access, DWORD sh
                            (info.attributes & FILE_ATTRIBUTE_REPARSE_POINT))) {
     file.reset();
     SetLastError(kRefusedFileError);
+  }
+  FILE_END_OF_FILE_INFO end = {};
+  if (file && truncate && !created && !SetFileInformationByHandle(file.get(), FileEndOfFileInfo, &end, sizeof(end))) {
+    file.reset();
   }
   return file;
 }
@@ -277,3 +299,23 @@ bool HeldFolder::ClearForProgram(const std::wstring& name) const {
 }
 
 bool HeldFolder::Empty() const { return *this && EmptyBelow(handle(), m_final, 0); }
+
+bool HeldFolder::RemoveFile(const std::wstring& name) const {
+  if (!*this) {
+    SetLastError(m_error);
+    return false;
+  }
+  UniqueFile file =
+      OpenBelow(handle(), name, DELETE | FILE_READ_ATTRIBUTES, kShareAll, FILE_OPEN, FILE_NON_DIRECTORY_FILE);
+  EntryInfo info;
+  if (file && (!IsEntryItself(file.get(), Below(m_final, name), info) || info.links != 1)) {
+    SetLastError(kRefusedFileError);
+    return false;
+  }
+  return file && Dispose(file.get());
+}
+
+bool HeldFolder::RemoveSelf() const {
+  SetLastError(m_error);
+  return *this && Dispose(handle());
+}

@@ -28,14 +28,18 @@ class HeldFolder {
     bool makeMissing = false;  // make the last level when it is missing (Ours only)
     PrivateFolderSecurity::Users users = PrivateFolderSecurity::Users::Read;
     bool letShellDelete = false;  // held so that a deletion by path can still remove it
+    bool fresh = false;           // made new, never one found (Ours only): 183 when the name is taken
+    bool removable = false;       // held so that RemoveSelf can delete it
   };
 
   HeldFolder() = default;
   // root: a fixed folder, trusted as it stands; below: the levels under it,
   // separated by single backslashes, none leading or trailing.
   HeldFolder(const std::wstring& root, const std::wstring& below, const Options& options);
-  // The folder of a file given by its full drive path, checked from the
-  // drive's root and never made; name receives the file's own name.
+  // A folder given by its full drive path, checked from the drive's root.
+  static HeldFolder OfPath(std::wstring folderPath, const Options& options);
+  // The folder of a file given by its full drive path, never made; name
+  // receives the file's own name.
   static HeldFolder OfFile(const std::wstring& filePath, std::wstring& name);
 
   explicit operator bool() const { return !m_levels.empty(); }
@@ -56,6 +60,11 @@ class HeldFolder {
   // Removes everything inside the folder without following any link. False
   // when something stays.
   bool Empty() const;
+  // Deletes the file of this name through its handle; false with the error
+  // when it is missing, a link or a second name, or stays.
+  bool RemoveFile(const std::wstring& name) const;
+  // Deletes the held folder itself, when it is empty and held removable.
+  bool RemoveSelf() const;
 
  private:
   std::vector<UniqueFile> m_levels;  // the root first, the folder last

@@ -46,7 +46,9 @@ std::function<void()> OwnedBy(const wchar_t* owner, const wchar_t* name, std::fu
     step();
   };
 }
-std::function<void()> RestoreOwnedBy(const wchar_t* owner) { return OwnedBy(owner, L"LYNPolicy.opg", CopyPolicyBackup); }
+std::function<void()> RestoreOwnedBy(const wchar_t* owner) {
+  return OwnedBy(owner, L"LYNPolicy.opg", CopyPolicyBackup);
+}
 }  // namespace
 
 // Each row puts a link to the victim folder $V or its empty subfolder ("ln -s"),
