@@ -178,7 +178,8 @@ TEST(PlatformCore, InstallsAfterTheCertificatesAndRemovesFromAFreshTemporaryCopy
                     noDirRecord = "InstallTessel: Unable to get the LYN install directory";
   // state: t trvinfo.exe present (else only another program, as with older platforms); "InstDir" i set, e empty,
   // d relative, q with a quote; platform key with p the uninstall set, r its ".pre" form, m a member missing in both
-  // forms, L a folder too long for the set. exitRule: see standins/vendortool.cpp.
+  // forms, L a folder too long for the set; z the five names of an unseeded rand() taken by folders first.
+  // exitRule: see standins/vendortool.cpp.
   const struct {
     const char* name; int isInstall; const char* state; int result; std::string calls, text = "...", records = "...";
     const wchar_t* exitRule = nullptr; bool bits32 = false;
@@ -196,6 +197,7 @@ TEST(PlatformCore, InstallsAfterTheCertificatesAndRemovesFromAFreshTemporaryCopy
       {"empty InstDir", 1, "tpe", 0, "", noDir, noDirRecord},
       {"relative InstDir", 1, "tpd", 0, "", noDir, noDirRecord},
       {"InstDir with a quote", 1, "tpq", 0, "", noDir, noDirRecord},
+      {"names of an unseeded generator taken", 0, "ipz", 1, removal + " -l ...\r\n"},
       {"removal of the .pre set", 2, "ir", 1, removal + " -l ...\r\n",
        "..." + copied + "vtnprod.xml.pre] to [" + T + "\\vtnprod.xml]|...", ""},
       {"member missing", 0, "im", 1, "", "...complete set of uninstall files cannot be found" + notCopied + "[2]|..."},
@@ -217,8 +219,17 @@ TEST(PlatformCore, InstallsAfterTheCertificatesAndRemovesFromAFreshTemporaryCopy
     if (strpbrk(row.state, "prmL")) keys.SetPlatformFolder(strchr(row.state, 'L') ? std::wstring(250, L'a') : platform);
     ScopedEnvironmentVariable exitRule(L"IH_VENDOR_EXIT", row.exitRule);
     ScopedSeam<int (*)()> bits(platform_seams::is64BitWindows, row.bits32 ? +[] { return 0; } : +[] { return 1; });
+    std::vector<std::wstring> taken;
+    for (srand(1); strchr(row.state, 'z') && taken.size() < 5;) {
+      wchar_t name[32];
+      _snwprintf(name, 32, L"vtnzpk%lu%04x", GetCurrentProcessId(), rand());
+      taken.push_back(temp / name);
+      EXPECT_TRUE(CreateDirectoryW(taken.back().c_str(), nullptr));
+    }
+    srand(1);
     BothLogs logs;
     EXPECT_EQ(logs.Run([&] { return InstallTessel(logs.handle(), row.isInstall); }), row.result);
+    for (const std::wstring& folder : taken) RemoveDirectoryW(folder.c_str());
     EXPECT_TRUE(Matches(ReadFileBytes(calls), row.calls));
     EXPECT_TRUE(Matches(logs.Text(), row.text));
     EXPECT_TRUE(Matches(logs.Records(), row.records));
