@@ -213,18 +213,16 @@ TEST(PlatformCore, InstallsAfterTheCertificatesAndRemovesFromAFreshTemporaryCopy
     const std::wstring pre = strchr(row.state, 'r') ? L".pre" : L"";
     Place(platform, {L"vtnhidin.exe" + pre, L"vtnhidid.xml" + pre,
                      strchr(row.state, 'm') ? L"vtnprod.xml.pre" : L"vtnprod.xml" + pre});
-    const std::wstring instDirs[] = {product.path + L"\\", L"", L"product\\", product.path + L"\"\\"};
-    const char* dir = strpbrk(row.state, "iedq");
-    if (dir) keys.SetProduct(L"InstDir", instDirs[strchr("iedq", *dir) - "iedq"]);
+    const std::wstring dirs[] = {product.path + L"\\", L"", L"product\\", product.path + L"\"\\"};  // i e d q
+    if (const char* d = strpbrk(row.state, "iedq")) keys.SetProduct(L"InstDir", dirs[strchr("iedq", *d) - "iedq"]);
     if (strpbrk(row.state, "prmL")) keys.SetPlatformFolder(strchr(row.state, 'L') ? std::wstring(250, L'a') : platform);
     ScopedEnvironmentVariable exitRule(L"IH_VENDOR_EXIT", row.exitRule);
     ScopedSeam<int (*)()> bits(platform_seams::is64BitWindows, row.bits32 ? +[] { return 0; } : +[] { return 1; });
-    std::vector<std::wstring> taken;
-    for (srand(1); strchr(row.state, 'z') && taken.size() < 5;) {
-      wchar_t name[32];
-      _snwprintf(name, 32, L"vtnzpk%lu%04x", GetCurrentProcessId(), rand());
-      taken.push_back(temp / name);
-      EXPECT_TRUE(CreateDirectoryW(taken.back().c_str(), nullptr));
+    srand(1);  // z: what rand() draws from here on
+    std::vector<std::wstring> taken(strchr(row.state, 'z') ? 5 : 0, std::wstring(260, L'\0'));
+    for (std::wstring& name : taken) {
+      name.resize(swprintf(&name[0], 260, L"%ls%lu%04x", (temp / L"vtnzpk").c_str(), GetCurrentProcessId(), rand()));
+      EXPECT_TRUE(CreateDirectoryW(name.c_str(), nullptr));
     }
     srand(1);
     BothLogs logs;

@@ -108,9 +108,8 @@ TEST(PolicyBackup, SavedByTheUpgradeFixAndPutBackByTheRestore) {
 // and unload into the text log, among the action's lines.
 TEST(TrayPlugin, UnregistersThroughTheTrayApplicationsLibraryAndReleasesIt) {
   ScopedEnvironmentVariable record(L"IH_PINLET_RECORD", logdetail::LogFilePath().c_str());
-  auto standIn = [](const wchar_t* variant) {  // "=": the value as it stands
-    return *variant == L'=' ? std::wstring(variant + 1) : BuildDir() + L"\\standins\\pinlet\\" + variant + L"\\";
-  };
+  auto standIn = [](const wchar_t* v) -> std::wstring {  // "=": the value as it stands
+    return *v == L'=' ? v + 1 : BuildDir() + L"\\standins\\pinlet\\" + v + L"\\"; };
   auto said = [](const std::string& text) { return "UninstallPinletPlugin :  " + text; };
   auto last = [](const Lines& lines, size_t n) { return Lines(lines.end() - std::min(n, lines.size()), lines.end()); };
   const std::string library = Narrow(standIn(L"full")) + "PinletInstSupp.dll", unloaded = "PinletInstSupp: unloaded",

@@ -148,9 +148,8 @@ TEST(ProcessControl, EndsTheServiceByNameAndTheCompanionsByTheirStoredIds) {
        {"Failed to Open the Process with PID: 0, the process may not be running"}, Listed, 0, Refused},
       {"32-bit Windows, no About id", ByStoredIds, kCompanions, "$0", nullptr, 0, 0b1, {}, {kEnded0}, Listed, 0,
        TerminateProcess, [] { return 0; }},
-      {"a stored id that cannot be opened is never ended unchecked", ByStoredIds, kCompanions, "$0", nullptr, 0, 0,
-       {kNotOpened, "Failed to terminate ORBBypass.exe"}, {kNotOpened}, Listed, 0, TerminateProcess, Is64BitWindows,
-       NotOpened},
+      {"an id that cannot be opened is left alone", ByStoredIds, kCompanions, "$0", nullptr, 0, 0, {kNotOpened,
+       "Failed to terminate ORBBypass.exe"}, {kNotOpened}, Listed, 0, TerminateProcess, Is64BitWindows, NotOpened},
   };
   const ScopeExit removeCopies([] { RemoveTree(kFolder); });
   for (const auto& row : rows) {

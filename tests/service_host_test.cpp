@@ -31,8 +31,8 @@ DWORD Value(const std::wstring& key, const wchar_t* name, DWORD value = 0, DWORD
 
 // setup: the host's library (s signed, u unsigned, m missing), the state of its
 // service when it has one (a digit; 4 runs a real LynService.exe), p for a
-// profile under "InstDir" (r: named drive-relative, q: with a quote, neither a
-// folder to use), x for a LynService.exe the host does not know, then
+// profile under "InstDir" (r: the same, but "InstDir" names it drive-relative,
+// no folder to use), x for a LynService.exe the host does not know, then
 // " Knob=value" for the host's behaviour (standins/qvmhost). All of it is gone
 // again at the end.
 struct Scene {
@@ -49,10 +49,9 @@ struct Scene {
     CreateDirectoryTree(kLogs);
     const wchar_t* library = setup[0] == 's' ? L"signed" : setup[0] == 'u' ? L"unsigned" : L"";
     keys.SetPlatformFolder(BuildDir() + L"\\standins\\qvmhost\\" + library);
-    if (flags.find_first_of("prq") != std::string::npos) {
-      dirRefused = flags.find_first_of("rq") != std::string::npos;
-      keys.SetProduct(L"InstDir", flags.find('r') != std::string::npos ? L"C:ih-components\\svc\\"
-                                  : folder.path + (dirRefused ? L"\"\\" : L"\\"));
+    if (flags.find_first_of("pr") != std::string::npos) {
+      dirRefused = flags.find('r') != std::string::npos;
+      keys.SetProduct(L"InstDir", dirRefused ? L"C:ih-components\\svc\\" : folder.path + L"\\");
       WriteFileBytes(folder / L"QVMProfileForLYNService.xml", Narrow(command) + "\r\n");
     }
     if (!knob.empty())
@@ -157,7 +156,6 @@ TEST(QvmHost, OperationsAndActionsAnswerSayAndLogWhatTheHostDid) {
       {"install mode: running", "s4p", 'i', 0, "", "|Completed Installing LynService into QVM Successfully", 1},
       {"install mode: no InstDir", "s", 'i', -1, kNoProfile, kNoProfileLogged},
       {"install mode: relative InstDir", "sr", 'i', -1, kNoProfile, kNoProfileLogged},
-      {"install mode: InstDir with a quote", "sq", 'i', -1, kNoProfile, kNoProfileLogged},
       {"install mode: refused", "sp FailCreateService=5", 'i', -1, unable("install", 5),
        "|" + unable("install", 5) + "|@In Destructor...#...|objQvmManager.InstallService returned: " +
            unable("install", 5)},
