@@ -6,10 +6,10 @@
 
 #include "components/UninstallSet.h"
 #include "frame/FolderGuard.h"
+#include "frame/FolderValue.h"
 #include "frame/Log.h"
 #include "frame/Platform.h"
 #include "frame/ProductNames.h"
-#include "frame/RegistryHelper.h"
 #include "process/ProcessRunner.h"
 
 namespace {
@@ -79,7 +79,8 @@ int InstallTessel(MSIHANDLE hInstall, int isInstall) {
   InstallLog(L"InstallTessel: Start , isInstall= %d\n ", isInstall);
   const std::wstring windowsFolder = WindowsFolderOrDefault();
   std::wstring installDir;
-  if (ReadRegistryString(names::kInstDirValue, installDir, KEY_WOW64_64KEY) != 0) {
+  // The vendor's installer is started from below it: a folder that is not a full path counts as none.
+  if (ReadFolderValue(names::kInstDirValue, installDir, KEY_WOW64_64KEY) != 0) {
     InstallLog(L"InstallTessel : Unable to get LYN installation directory");
     MsiLogInfo(hInstall, L"InstallTessel: Unable to get the LYN install directory");
     return 0;

@@ -1,7 +1,8 @@
 #include "components/UninstallSet.h"
 
+#include <ntsecapi.h>
+
 #include <cstdio>
-#include <cstdlib>
 #include <cwchar>
 #include <string>
 
@@ -55,6 +56,15 @@ DWORD MemberPath(wchar_t (&path)[kPathChars], LogCallback callback, const wchar_
   return ERROR_BUFFER_OVERFLOW;
 }
 
+// From the system's random source, never rand(): every process would draw the same names, and a user who made
+// them first would block every removal. 0 to 32767, as before.
+bool RandomNamePart(unsigned& part) {
+  USHORT random = 0;
+  if (!RtlGenRandom(&random, sizeof(random))) return false;
+  part = random & 0x7fffu;
+  return true;
+}
+
 // The set's folder, held from its making to its deletion, so that what
 // SYSTEM runs from it cannot be swapped meanwhile (one action at a time).
 HeldFolder g_setFolder;
@@ -68,7 +78,12 @@ DWORD CreateTemporaryFolder(const wchar_t* tempPath, wchar_t* folder, DWORD fold
   options.fresh = true;
   options.removable = true;
   for (int attempt = 1;; ++attempt) {
-    _snwprintf(folder, folderChars - 1, L"%svtnzpk%lu%04x", tempPath, GetCurrentProcessId(), rand());
+    unsigned part = 0;
+    if (!RandomNamePart(part)) {
+      FormatToLogCallback(callback, true, L"No random number for the name of the temporary folder");
+      return ERROR_GEN_FAILURE;
+    }
+    _snwprintf(folder, folderChars - 1, L"%svtnzpk%lu%04x", tempPath, GetCurrentProcessId(), part);
     folder[folderChars - 1] = L'\0';
     const std::wstring path = folder;
     g_setFolder = HeldFolder::OfPath(path, options);

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "frame/Exports.h"
+#include "frame/FolderValue.h"
 #include "frame/Guard.h"
 #include "frame/Log.h"
 #include "frame/RegistryHelper.h"
@@ -48,12 +49,12 @@ void UninstallPinletPlugin(UniqueModule& module, int& failed) {
   InstallLog(L"UninstallPinletPlugin : Completed DeleteOrbWRDPolicy()");
 
   // The tray application is a 32-bit program: its folder is normally
-  // registered in the 32-bit view.
+  // registered in the 32-bit view. A folder that is not a full path counts as none.
   std::wstring trayFolder;
-  if (ReadRegistryString(names::kTrayFolderValue, trayFolder, KEY_WOW64_32KEY) != 0) {
+  if (ReadFolderValue(names::kTrayFolderValue, trayFolder, KEY_WOW64_32KEY) != 0) {
     InstallLog(L"UninstallPinletPlugin : Unable to get Pinlet installation directory From WOW6432Node Try From "
                L"Normal Node.");
-    if (ReadRegistryString(names::kTrayFolderValue, trayFolder, KEY_WOW64_64KEY) != 0) {
+    if (ReadFolderValue(names::kTrayFolderValue, trayFolder, KEY_WOW64_64KEY) != 0) {
       InstallLog(L"UninstallPinletPlugin : Unable to get Pinlet installation directory From Regular Node.");
       return;
     }

@@ -16,6 +16,7 @@
 namespace process_seams {
 Seam<BOOL(WINAPI*)(DWORD*, DWORD, DWORD*)> enumProcesses(&::K32EnumProcesses);
 Seam<BOOL(WINAPI*)(HANDLE, UINT)> terminateProcess(&::TerminateProcess);
+Seam<decltype(&::OpenProcess)> openStoredProcess(&::OpenProcess);
 }  // namespace process_seams
 
 namespace {
@@ -71,13 +72,15 @@ int killExistingORBProcess() {
   return terminated;
 }
 
-int terminateProcessByPID(MSIHANDLE hInstall, DWORD pid, UINT exitCode) {
-  UniqueKernelHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, pid));
-  if (!process) {
+namespace {
+
+// Ends the process opened (null: could not be) under the id given, and says so.
+int TerminateOpenedProcess(MSIHANDLE hInstall, HANDLE process, DWORD pid, UINT exitCode) {
+  if (process == nullptr) {
     LogOutcome(hInstall, L"Failed to Open the Process with PID: %lu, the process may not be running", pid);
     return 0;
   }
-  if (process_seams::terminateProcess(process.get(), exitCode)) {
+  if (process_seams::terminateProcess(process, exitCode)) {
     LogOutcome(hInstall, L"Terminated Successfully the Process with PID: %lu", pid);
     return 1;
   }
@@ -85,14 +88,13 @@ int terminateProcessByPID(MSIHANDLE hInstall, DWORD pid, UINT exitCode) {
   return 0;
 }
 
-namespace {
-
 // A stored id may belong to another program by now: only the program it was
-// stored for is ended. The query handle stays open until then, so that the id
-// cannot pass to yet another process in between. An id that cannot be opened
-// at all is left to terminateProcessByPID to report.
+// stored for is ended, through the one handle its name was checked on, so that
+// the id cannot pass to yet another process in between. An id that cannot be
+// opened for both is not ended at all.
 int terminateStoredProcess(MSIHANDLE hInstall, DWORD pid, const wchar_t* program) {
-  const UniqueKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  const UniqueKernelHandle process(
+      process_seams::openStoredProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, pid));
   if (process) {
     // A program deep in a long path is still found by its name.
     std::vector<wchar_t> image(32768);
@@ -105,10 +107,15 @@ int terminateStoredProcess(MSIHANDLE hInstall, DWORD pid, const wchar_t* program
       return 0;
     }
   }
-  return terminateProcessByPID(hInstall, pid, names::kTerminatedExitCode);
+  return TerminateOpenedProcess(hInstall, process.get(), pid, names::kTerminatedExitCode);
 }
 
 }  // namespace
+
+int terminateProcessByPID(MSIHANDLE hInstall, DWORD pid, UINT exitCode) {
+  const UniqueKernelHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, pid));
+  return TerminateOpenedProcess(hInstall, process.get(), pid, exitCode);
+}
 
 void killBypassAndAboutProcesses(MSIHANDLE hInstall) {
   GuardAction(L"killBypassAndAboutProcesses", [hInstall] {

@@ -28,9 +28,11 @@ int terminateProcessByPID(MSIHANDLE hInstall, DWORD pid, UINT exitCode);
 // program (a process of another name counts as not ended); the values stay.
 void killBypassAndAboutProcesses(MSIHANDLE hInstall);
 
-// Listing processes and terminating one: tests order the list, or make the
-// list or a termination fail, which Wine will not do on request.
+// Listing processes, terminating one and opening a stored id: tests order the
+// list, or make the list, a termination or the open fail, which Wine will not
+// do on request.
 namespace process_seams {
 extern Seam<BOOL(WINAPI*)(DWORD*, DWORD, DWORD*)> enumProcesses;
 extern Seam<BOOL(WINAPI*)(HANDLE, UINT)> terminateProcess;
+extern Seam<decltype(&::OpenProcess)> openStoredProcess;
 }  // namespace process_seams

@@ -3,11 +3,11 @@
 #include <string>
 
 #include "frame/Exports.h"
+#include "frame/FolderValue.h"
 #include "frame/Guard.h"
 #include "frame/Log.h"
 #include "frame/Owners.h"
 #include "frame/ProductNames.h"
-#include "frame/RegistryHelper.h"
 #include "process/ProcessControl.h"
 #include "process/QvmManager.h"
 
@@ -30,10 +30,11 @@ int InstallIntoHost(MSIHANDLE hInstall) {
   QvmManager host(names::kQvmServiceName, names::kQvmClientName);
   InstallLog(L"Started Installing LynService into QVM");
 
-  // A missing value leaves the folder empty: the profile is then looked for
-  // at the root of the current drive.
+  // The host runs what the profile says. A missing value, or one that is not
+  // a full path, leaves the folder empty: the profile is then looked for at the
+  // root of the current drive.
   std::wstring folder;
-  ReadRegistryString(names::kInstDirValue, folder, 0);
+  ReadFolderValue(names::kInstDirValue, folder, 0);
   const std::wstring path = folder + names::kServiceProfile;
 
   std::wstring profile;

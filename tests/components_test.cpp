@@ -173,10 +173,13 @@ TEST(PlatformCore, InstallsAfterTheCertificatesAndRemovesFromAFreshTemporaryCopy
                     removal = T + "|\"" + T + "\\vtnhidin.exe\" -u -g " + id,
                     copied = "|TESSEL: [INFO] Copied file [" + Narrow(platform) + "\\",
                     notCopied = "|TESSEL: [ERROR] Unable to find a suitable set of uninstall files|...Failed to copy "
-                                "ZPK uninstall file set to temporary folder ";
-  // state: t trvinfo.exe present (else only another program, as with older platforms); i "InstDir" set; platform
-  // key with p the uninstall set, r its ".pre" form, m a member missing in both forms, L a folder too long for the
-  // set. exitRule: see standins/vendortool.cpp.
+                                "ZPK uninstall file set to temporary folder ",
+                    noDir = "...|InstallTessel : Unable to get LYN installation directory",
+                    noDirRecord = "InstallTessel: Unable to get the LYN install directory";
+  // state: t trvinfo.exe present (else only another program, as with older platforms); "InstDir" i set, e empty,
+  // d relative, q with a quote; platform key with p the uninstall set, r its ".pre" form, m a member missing in both
+  // forms, L a folder too long for the set; z the five names of an unseeded rand() taken by folders first.
+  // exitRule: see standins/vendortool.cpp.
   const struct {
     const char* name; int isInstall; const char* state; int result; std::string calls, text = "...", records = "...";
     const wchar_t* exitRule = nullptr; bool bits32 = false;
@@ -190,8 +193,11 @@ TEST(PlatformCore, InstallsAfterTheCertificatesAndRemovesFromAFreshTemporaryCopy
       {"certificates refused", 1, "ti", 1, setSearchPath + "...\" /LoadCerts \r\n" + installed,
        "...|InstallVeltanCerts: Failed " + trvinfo + " /LoadCerts " + failedCerts + "...",
        "...|InstallVeltanCerts: Failed" + trvinfo + " /LoadCerts " + failedCerts + "...", L"/LoadCerts=1"},
-      {"no InstDir", 1, "tp", 0, "", "...|InstallTessel : Unable to get LYN installation directory",
-       "InstallTessel: Unable to get the LYN install directory"},
+      {"no InstDir", 1, "tp", 0, "", noDir, noDirRecord},
+      {"empty InstDir", 1, "tpe", 0, "", noDir, noDirRecord},
+      {"relative InstDir", 1, "tpd", 0, "", noDir, noDirRecord},
+      {"InstDir with a quote", 1, "tpq", 0, "", noDir, noDirRecord},
+      {"names of an unseeded generator taken", 0, "ipz", 1, removal + " -l ...\r\n"},
       {"removal of the .pre set", 2, "ir", 1, removal + " -l ...\r\n",
        "..." + copied + "vtnprod.xml.pre] to [" + T + "\\vtnprod.xml]|...", ""},
       {"member missing", 0, "im", 1, "", "...complete set of uninstall files cannot be found" + notCopied + "[2]|..."},
@@ -207,12 +213,21 @@ TEST(PlatformCore, InstallsAfterTheCertificatesAndRemovesFromAFreshTemporaryCopy
     const std::wstring pre = strchr(row.state, 'r') ? L".pre" : L"";
     Place(platform, {L"vtnhidin.exe" + pre, L"vtnhidid.xml" + pre,
                      strchr(row.state, 'm') ? L"vtnprod.xml.pre" : L"vtnprod.xml" + pre});
-    if (strchr(row.state, 'i')) keys.SetProduct(L"InstDir", product.path + L"\\");
+    const std::wstring dirs[] = {product.path + L"\\", L"", L"product\\", product.path + L"\"\\"};  // i e d q
+    if (const char* d = strpbrk(row.state, "iedq")) keys.SetProduct(L"InstDir", dirs[strchr("iedq", *d) - "iedq"]);
     if (strpbrk(row.state, "prmL")) keys.SetPlatformFolder(strchr(row.state, 'L') ? std::wstring(250, L'a') : platform);
     ScopedEnvironmentVariable exitRule(L"IH_VENDOR_EXIT", row.exitRule);
     ScopedSeam<int (*)()> bits(platform_seams::is64BitWindows, row.bits32 ? +[] { return 0; } : +[] { return 1; });
+    srand(1);  // z: what rand() draws from here on
+    std::vector<std::wstring> taken(strchr(row.state, 'z') ? 5 : 0, std::wstring(260, L'\0'));
+    for (std::wstring& name : taken) {
+      name.resize(swprintf(&name[0], 260, L"%ls%lu%04x", (temp / L"vtnzpk").c_str(), GetCurrentProcessId(), rand()));
+      EXPECT_TRUE(CreateDirectoryW(name.c_str(), nullptr));
+    }
+    srand(1);
     BothLogs logs;
     EXPECT_EQ(logs.Run([&] { return InstallTessel(logs.handle(), row.isInstall); }), row.result);
+    for (const std::wstring& folder : taken) RemoveDirectoryW(folder.c_str());
     EXPECT_TRUE(Matches(ReadFileBytes(calls), row.calls));
     EXPECT_TRUE(Matches(logs.Text(), row.text));
     EXPECT_TRUE(Matches(logs.Records(), row.records));

@@ -108,13 +108,15 @@ TEST(PolicyBackup, SavedByTheUpgradeFixAndPutBackByTheRestore) {
 // and unload into the text log, among the action's lines.
 TEST(TrayPlugin, UnregistersThroughTheTrayApplicationsLibraryAndReleasesIt) {
   ScopedEnvironmentVariable record(L"IH_PINLET_RECORD", logdetail::LogFilePath().c_str());
-  auto standIn = [](const wchar_t* variant) { return BuildDir() + L"\\standins\\pinlet\\" + variant + L"\\"; };
+  auto standIn = [](const wchar_t* v) -> std::wstring {  // "=": the value as it stands
+    return *v == L'=' ? v + 1 : BuildDir() + L"\\standins\\pinlet\\" + v + L"\\"; };
   auto said = [](const std::string& text) { return "UninstallPinletPlugin :  " + text; };
   auto last = [](const Lines& lines, size_t n) { return Lines(lines.end() - std::min(n, lines.size()), lines.end()); };
   const std::string library = Narrow(standIn(L"full")) + "PinletInstSupp.dll", unloaded = "PinletInstSupp: unloaded",
                     done = "UninstallPinletPlugin : successfull in unloading ORB Pinlet plugin",
                     end = "UninstallOrbPinletPlugin end",
-                    failed = "UninstallPinletPlugin : failed to unload ORB Pinlet plugin ";
+                    failed = "UninstallPinletPlugin : failed to unload ORB Pinlet plugin ",
+                    noTray = "UninstallPinletPlugin : Unable to get Pinlet installation directory From Regular Node.";
   // What comes before the library is loaded (the protection policy's removal, the lookup in the 32-bit view)
   // the sample package run checks.
   const Lines full = {said(library), "PinletInstSupp: loaded", said("Successfully loaded " + library),
@@ -144,6 +146,9 @@ TEST(TrayPlugin, UnregistersThroughTheTrayApplicationsLibraryAndReleasesIt) {
       {"completion fails", L"full", 0, 0, L"1", k64, On64,
        {"PinletInstSupp: PluginUninstallComplete(ORBPinletPlugin) -> 1",
         said("call to PluginUninstallComplete failed."), failed, unloaded, end}},
+      {"an empty folder is none", L"=", L"full", 0, 0, k64, On64, full},
+      {"a relative folder is none", L"=standins\\pinlet\\full\\", 0, 0, 0, k64, On64, {noTray, done, end}},
+      {"a folder with a quote is none", 0, L"=C:\\tray\"\\", 0, 0, k64, On64, {noTray, done, end}},
       // clang-format on
   };
   for (const auto& row : rows) {

@@ -97,6 +97,7 @@ static BOOL WINAPI Listed(DWORD* ids, DWORD bytes, DWORD* returned) {
 }
 static BOOL WINAPI Unreadable(DWORD*, DWORD, DWORD*) { return FALSE; }
 static BOOL WINAPI Refused(HANDLE, UINT) { return FALSE; }
+static HANDLE WINAPI NotOpened(DWORD, BOOL, DWORD) { return nullptr; }
 static int ByName(MSIHANDLE) { return killExistingORBProcess(); }
 static int ByStoredIds(MSIHANDLE hInstall) {
   killBypassAndAboutProcesses(hInstall);
@@ -111,17 +112,19 @@ static int ByStoredIds(MSIHANDLE hInstall) {
 // after the other in the text log; the whole installer log; the process list
 // (the real one, one that cannot be read, or the test's own: that many ids
 // nobody can open, then the programs in order); the termination; the platform,
-// in whose registry view the ids are stored.
+// in whose registry view the ids are stored; the open of a stored id.
 TEST(ProcessControl, EndsTheServiceByNameAndTheCompanionsByTheirStoredIds) {
   const std::string kEnded0 = kTerminated + "$0", kEnded1 = kTerminated + "$1",
                     kRefused = "Not terminating the Process with PID: $0, it runs \"" + Narrow(kFolder) +
-                               "other.exe\", not ORBBypass.exe";
+                               "other.exe\", not ORBBypass.exe",
+                    kNotOpened = "Failed to Open the Process with PID: $0, the process may not be running";
   const std::vector<std::wstring> kService = {L"s\\LynService.exe"}, kCompanions = {L"ORBBypass.exe", L"ORBAbout.exe"};
   const struct {
     const char* name; int (*call)(MSIHANDLE); std::vector<std::wstring> programs; const char *bypass, *about;
     int result; unsigned ended; std::vector<std::string> lines, records;
     decltype(&K32EnumProcesses) list = Listed; size_t unopenable = 0;
     decltype(&TerminateProcess) terminate = TerminateProcess; int (*platform)() = Is64BitWindows;
+    decltype(&OpenProcess) open = OpenProcess;
   } rows[] = {
       {"service ended", ByName, kService, nullptr, nullptr, 1, 0b1, {"#0", kFound, kKilled}, {}, K32EnumProcesses},
       {"the first match in list order; letter case counts; a folder named after it matches", ByName,
@@ -145,6 +148,8 @@ TEST(ProcessControl, EndsTheServiceByNameAndTheCompanionsByTheirStoredIds) {
        {"Failed to Open the Process with PID: 0, the process may not be running"}, Listed, 0, Refused},
       {"32-bit Windows, no About id", ByStoredIds, kCompanions, "$0", nullptr, 0, 0b1, {}, {kEnded0}, Listed, 0,
        TerminateProcess, [] { return 0; }},
+      {"an id that cannot be opened is left alone", ByStoredIds, kCompanions, "$0", nullptr, 0, 0, {kNotOpened,
+       "Failed to terminate ORBBypass.exe"}, {kNotOpened}, Listed, 0, TerminateProcess, Is64BitWindows, NotOpened},
   };
   const ScopeExit removeCopies([] { RemoveTree(kFolder); });
   for (const auto& row : rows) {
@@ -154,6 +159,7 @@ TEST(ProcessControl, EndsTheServiceByNameAndTheCompanionsByTheirStoredIds) {
     ScopedSeam list(process_seams::enumProcesses, row.list);
     ScopedSeam end(process_seams::terminateProcess, row.terminate);
     ScopedSeam platform(platform_seams::is64BitWindows, row.platform);
+    ScopedSeam open(process_seams::openStoredProcess, row.open);
     std::deque<StartedProcess> programs;
     g_listed.assign(row.unopenable, 0);
     Values known;

@@ -31,7 +31,8 @@ DWORD Value(const std::wstring& key, const wchar_t* name, DWORD value = 0, DWORD
 
 // setup: the host's library (s signed, u unsigned, m missing), the state of its
 // service when it has one (a digit; 4 runs a real LynService.exe), p for a
-// profile under "InstDir", x for a LynService.exe the host does not know, then
+// profile under "InstDir" (r: the same, but "InstDir" names it drive-relative,
+// no folder to use), x for a LynService.exe the host does not know, then
 // " Knob=value" for the host's behaviour (standins/qvmhost). All of it is gone
 // again at the end.
 struct Scene {
@@ -41,14 +42,16 @@ struct Scene {
   std::wstring command = L"\"" + StandInPath(L"LynService.exe") + L"\" 60000";
   std::unique_ptr<StartedProcess> process;
   DWORD state;
+  bool dirRefused = false;
   explicit Scene(const std::string& setup) : state(isdigit(setup[1]) ? setup[1] - '0' : 0) {
     const std::string flags = setup.substr(0, setup.find(' ')), knob = setup.substr(flags.size());
     RemoveTree(kLogs);
     CreateDirectoryTree(kLogs);
     const wchar_t* library = setup[0] == 's' ? L"signed" : setup[0] == 'u' ? L"unsigned" : L"";
     keys.SetPlatformFolder(BuildDir() + L"\\standins\\qvmhost\\" + library);
-    if (flags.find('p') != std::string::npos) {
-      keys.SetProduct(L"InstDir", folder.path + L"\\");
+    if (flags.find_first_of("pr") != std::string::npos) {
+      dirRefused = flags.find('r') != std::string::npos;
+      keys.SetProduct(L"InstDir", dirRefused ? L"C:ih-components\\svc\\" : folder.path + L"\\");
       WriteFileBytes(folder / L"QVMProfileForLYNService.xml", Narrow(command) + "\r\n");
     }
     if (!knob.empty())
@@ -108,6 +111,8 @@ TEST(QvmHost, OperationsAndActionsAnswerSayAndLogWhatTheHostDid) {
   const std::string kQuery = "StopService: Doing QueryServiceStatus ",
                     kVal = "StopOrbServiceBeforeInstallValidateAction: ";
   const std::string kStop = "StopService LYNService Using QVM|", kNoHandle = "Unable to get service handle, unable to ";
+  const std::string kNoProfile = "Unable to open \\QVMProfileForLYNService.xml,aborting LYN installation",
+                    kNoProfileLogged = "|Unable to open \\QVMProfileForLYNService.xml aborting LYN installation";
   const auto polled = [&](int n, const std::string& status) {  // one status query of the stop's loop
     const std::string query = kQuery + std::to_string(n) + "th time";
     return query + " |" + query + ", dwCurrentStatus = " + status + "|";
@@ -149,9 +154,8 @@ TEST(QvmHost, OperationsAndActionsAnswerSayAndLogWhatTheHostDid) {
       {"running: query refused", "s4 FailQueryServiceStatus=5", 'R', 0, unable("getting status", 5)},
       {"running: not installed", "s", 'R', 0, kNoHandle + "get qvm service", "|Unable to get QVM Service: vtnorb|@In"},
       {"install mode: running", "s4p", 'i', 0, "", "|Completed Installing LynService into QVM Successfully", 1},
-      {"install mode: no InstDir", "s", 'i', -1,
-       "Unable to open \\QVMProfileForLYNService.xml,aborting LYN installation",
-       "|Unable to open \\QVMProfileForLYNService.xml aborting LYN installation"},
+      {"install mode: no InstDir", "s", 'i', -1, kNoProfile, kNoProfileLogged},
+      {"install mode: relative InstDir", "sr", 'i', -1, kNoProfile, kNoProfileLogged},
       {"install mode: refused", "sp FailCreateService=5", 'i', -1, unable("install", 5),
        "|" + unable("install", 5) + "|@In Destructor...#...|objQvmManager.InstallService returned: " +
            unable("install", 5)},
@@ -195,7 +199,7 @@ TEST(QvmHost, OperationsAndActionsAnswerSayAndLogWhatTheHostDid) {
     EXPECT_TRUE(row.sleeps == kRealTime ? GetTickCount() - began >= 6000u
                                         : g_sleeps == std::vector<DWORD>(row.sleeps, 2000))
         << g_sleeps.size();
-    EXPECT_FALSE(PathExists(scene.folder / L"QVMProfileForLYNService.xml"));
+    EXPECT_EQ(PathExists(scene.folder / L"QVMProfileForLYNService.xml"), scene.dirRefused);
     std::wstring profile;
     ReadRegistryString(L"HKEY_LOCAL_MACHINE\\" + kService + L"\\\\Profile", profile, 0);
     if (row.action == 'i' && !scene.state && row.stateAfter != kSame) { EXPECT_EQ(profile, scene.command + L"\n"); }
