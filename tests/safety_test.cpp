@@ -11,7 +11,9 @@
 #include "components/UninstallSet.h"
 #include "frame/Exports.h"
 #include "frame/SafeFiles.h"
+#include "housekeeping/PolicyBackup.h"
 #include "process/ProcessRunner.h"
+#include "process/ProductService.h"
 
 using namespace testsupport;
 using Lines = std::vector<std::string>;
@@ -24,20 +26,29 @@ std::string Unix(const std::wstring& path) {
   return "'" + UnixPath(path.substr(0, cut)) + "/" + Narrow(path.substr(cut + 1)) + "'";
 }
 
-// Wine makes every file the test's own: other owners come through the seam.
-const wchar_t* g_owner;  // as SDDL
-DWORD WINAPI OwnedBy(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID* owner, PSID*, PACL*, PACL*,
+// Wine makes every file the test's own: other owners come through the seam, one for files, one for folders.
+const wchar_t *g_owner, *g_folderOwner;  // as SDDL
+DWORD WINAPI OwnedBy(HANDLE object, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID* owner, PSID*, PACL*, PACL*,
                      PSECURITY_DESCRIPTOR* descriptor) {
   BOOL defaulted = FALSE;
-  ConvertStringSecurityDescriptorToSecurityDescriptorW(g_owner, SDDL_REVISION_1, descriptor, nullptr);
+  BY_HANDLE_FILE_INFORMATION info = {};
+  GetFileInformationByHandle(object, &info);
+  ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? g_folderOwner : g_owner, SDDL_REVISION_1, descriptor, nullptr);
   return GetSecurityDescriptorOwner(*descriptor, owner, &defaulted) ? ERROR_SUCCESS : ERROR_INVALID_DATA;
 }
-std::function<void()> RestoreOwnedBy(const wchar_t* owner) {
-  return [owner] {
-    g_owner = owner;
+std::function<void()> Owned(const wchar_t* files, const wchar_t* folders, std::function<void()> step) {
+  return [=] {
+    g_owner = files, g_folderOwner = folders;
     ScopedSeam seam(file_seams::getSecurityInfo, &OwnedBy);
-    CopyPolicyBackup();
+    step();
   };
+}
+DWORD FileIndex(const std::wstring& path) {
+  UniqueFile file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, 7, nullptr, OPEN_EXISTING, 0, nullptr));
+  BY_HANDLE_FILE_INFORMATION info = {};
+  GetFileInformationByHandle(file.get(), &info);
+  return info.nFileIndexLow;
 }
 }  // namespace
 
@@ -56,6 +67,9 @@ TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
   const std::string restored =
       "Restored policy file in path-> " + Narrow(common) + "Norvale\\LYN\\Policy\\LYNPolicy.opg  ";
   const std::wstring child = L"\"" + StandInPath(L"child.exe") + L"\" --out planted";
+  const std::wstring profile = scratch / L"common\\QVMProfileForLYNService.xml";
+  const std::string saved = "Backed-up policy file", refused = "Failed to backup policy file, Error Code: 1920",
+                    notRestored = "Did not restore policy file, Error Code: 1920";
   const auto log = [] { InstallLog(L"%s", L"planted"); };
   const struct {
     const char* name; std::wstring value; std::string link, ln; std::function<void()> step; std::string line;
@@ -71,8 +85,41 @@ TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
       {"captured output into a second name", common, "out.txt", "ln $V/vtnhidin.exe",
        [&] { CreateAndExecuteCmdLineProcessWithOutputToFile(0, child, out, true); },
        "CreateAndExecuteCmdLineProcessWithOutputToFile : Failed to create redirection file its OK? error code = 1920"},
-      {"the older product's policy backed up into a second name", common, Unix(kBackup), "ln $V/vtnhidin.exe",
-       UpgradeFix, "Failed to backup policy file, Error Code: 1920"},
+      {"the older product's policy backed up over a second name", common, Unix(kBackup), "ln $V/vtnhidin.exe",
+       UpgradeFix, saved},
+      {"backed up over a link", common, Unix(kBackup), "ln -s $V/vtnhidin.exe", UpgradeFix, saved},
+      {"backed up over a planted file", common, Unix(kBackup), "printf planted >",
+       [] {
+         const DWORD planted = FileIndex(kBackup);
+         UpgradeFix();
+         InstallLog(L"the planted file %s", FileIndex(kBackup) == planted ? L"got the policy" : L"lost its name");
+       },
+       "the planted file lost its name"},
+      {"the older product's policy through a folder link", common, "common/Veltan/ORB/Policy",
+       "printf secret >$V/empty/ORBPolicy.opg && ln -s $V/empty", UpgradeFix, refused},
+      {"the older product's policy a second name", common, "common/Veltan/ORB/Policy/ORBPolicy.opg",
+       "ln $V/vtnhidin.exe", UpgradeFix, refused},
+      {"the older product's policy owned by users", common, "none", "true", Owned(L"O:BU", L"O:SY", UpgradeFix),
+       refused},
+      {"the policy held a moment", common, "common/Norvale/LYN/Policy/LYNPolicy.opg",
+       "mkdir -p common/Norvale/LYN/Policy && printf current >",
+       [&] {
+         static UniqueFile held;  // let go at the first wait
+         held.reset(CreateFileW((common + L"Norvale\\LYN\\Policy\\LYNPolicy.opg").c_str(), GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+         ScopedSeam wait(policy_seams::sleep, +[](DWORD) { held.reset(); });
+         UpgradeFix();
+         InstallLog(L"backup: %s", Widen(ReadFileBytes(kBackup)).c_str());
+       },
+       "backup: current"},
+      {"a service profile a second name", common, "common/QVMProfileForLYNService.xml", "ln $V/vtnhidin.exe",
+       [&] { InstallORBQVMService(0, 1); }, "Unable to open " + Narrow(profile) + " aborting LYN installation"},
+      {"a service profile owned by users", common, "common/QVMProfileForLYNService.xml", "printf profile >",
+       Owned(L"O:BU", L"O:SY", [] { InstallORBQVMService(0, 1); }), "Unable to open " + Narrow(profile) + " aborting LYN installation"},
+      {"restored through a folder link", common, "common/Norvale/LYN/Policy",
+       "printf policy >" + Unix(kBackup) + " && ln -s $V/empty", CopyPolicyBackup, notRestored},
+      {"restored into a folder owned by users", common, Unix(kBackup), "printf policy >",
+       Owned(L"O:SY", L"O:BU", CopyPolicyBackup), notRestored},
       {"a longer backup overwritten", common, Unix(kBackup), "printf longer-than-the-policy >",
        [] {
          UpgradeFix();
@@ -80,10 +127,11 @@ TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
        },
        "backup: policy"},
       {"a second name restored", common, Unix(kBackup), "ln $V/vtnhidin.exe", CopyPolicyBackup, notOwn},
-      {"a backup owned by users", common, Unix(kBackup), "cp $V/vtnhidin.exe", RestoreOwnedBy(L"O:BU"), notOwn},
-      {"a backup owned by SYSTEM", common, Unix(kBackup), "cp $V/vtnhidin.exe", RestoreOwnedBy(L"O:SY"), restored},
+      {"a backup owned by users", common, Unix(kBackup), "cp $V/vtnhidin.exe", Owned(L"O:BU", L"O:SY", CopyPolicyBackup), notOwn},
+      {"a backup owned by SYSTEM", common, Unix(kBackup), "cp $V/vtnhidin.exe", Owned(L"O:SY", L"O:BA", CopyPolicyBackup),
+       restored},
       {"a backup owned by the administrators", common, Unix(kBackup), "cp $V/vtnhidin.exe",
-       RestoreOwnedBy(L"O:BA"), restored},
+       Owned(L"O:BA", L"O:SY", CopyPolicyBackup), restored},
       {"a common folder relative to the drive's current folder", L"C:rel\\", "none", "true", DeleteOrbLogsFolder,
        d + "ERROR - Not able to find the ORB Logs Directory, This is Un-Expected"},
       {"a relative common folder at restore", L"rel\\", "none", "true", CopyPolicyBackup,
@@ -97,6 +145,7 @@ TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     keys.SetProduct(L"CommonAppDataFolder", row.value);
+    keys.SetProduct(L"InstDir", scratch / L"common");
     CreateDirectoryW(logdetail::LogFolderPath().c_str(), nullptr);
     ASSERT_EQ(RunUnix(cd + "V=" + victim + " && rm -rf common set rel && mkdir -p $V/empty common/Veltan/ORB/Policy " +
                       "common/Norvale/LYN/Logs/Archive && printf victim >$V/vtnhidin.exe && printf policy >" +
