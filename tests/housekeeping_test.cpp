@@ -9,6 +9,7 @@
 #include "frame/Exports.h"
 #include "frame/Log.h"
 #include "frame/Platform.h"
+#include "frame/SafeFiles.h"
 #include "housekeeping/LogsFolder.h"
 
 using namespace testsupport;
@@ -101,6 +102,55 @@ TEST(PolicyBackup, SavedByTheUpgradeFixAndPutBackByTheRestore) {
     EXPECT_EQ(BothLogs::LinesOf(row.action), row.lines);
     EXPECT_EQ(ReadFiles(), row.after);
     for (REGSAM view : {k64, k32}) EXPECT_EQ(RegKeyExists(kLm, kPluginKey, view), (row.keysAfter & view) != 0);
+  }
+}
+
+// The next test's child: the upgrade's backup, the old product's removal and
+// the restore, ended before the change numbered IH_POLICY_END_AT.
+TEST(PolicyBackup, DISABLED_EndedAtAChange) {
+  ScopedSeam end(file_seams::beforeChange, +[] {
+    static int changes = 0;
+    if (++changes == _wtoi(_wgetenv(L"IH_POLICY_END_AT"))) TerminateProcess(GetCurrentProcess(), 99);
+  });
+  UpgradeFix();
+  DeleteFileW(L"S:\\Norvale\\LYN\\Policy\\LYNPolicy.opg");
+  CopyPolicyBackup();
+}
+
+// S: is the common folder, on the backup's volume and then on another (tmpfs), where the restore copies.
+TEST(PolicyBackup, EndedAtAnyChangeLeavesThePolicyWholeInOnePlace) {
+  const std::string policy(10000, 'p'), drive = UnixPath(L"C:\\") + "/../dosdevices/s:";
+  const std::wstring policyFile = L"S:\\Norvale\\LYN\\Policy\\LYNPolicy.opg", backup = kFiles[2];
+  wchar_t self[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring line = L"\"" + std::wstring(self) + L"\" --gtest_brief=1 --gtest_also_run_disabled_tests " +
+                      L"--gtest_filter=PolicyBackup.DISABLED_EndedAtAChange";
+  for (const std::string volume : {UnixPath(L"C:\\") + "/ih-policy-s", std::string("/dev/shm/ih-policy-s")}) {
+    ASSERT_EQ(RunUnix("mkdir -p " + volume + " && ln -sfn " + volume + " " + drive), 0);
+    for (int n = 1;; ++n) {
+      SCOPED_TRACE(volume + " ended at " + std::to_string(n));
+      HousekeepingScope scope;
+      RemoveTree(L"S:\\Norvale");
+      ASSERT_TRUE(RegSetString(kLm, kGeneralKey, L"CommonAppDataFolder", L"S:\\", k64));
+      Put(policyFile, policy);
+      Put(backup, "old");
+      ScopedEnvironmentVariable at(L"IH_POLICY_END_AT", std::to_wstring(n).c_str());
+      STARTUPINFOW startup = {sizeof(startup)};
+      PROCESS_INFORMATION child = {};
+      ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child));
+      const UniqueKernelHandle process(child.hProcess), thread(child.hThread);
+      DWORD code = WaitForSingleObject(process.get(), 60000);
+      GetExitCodeProcess(process.get(), &code);
+      const std::string state = (PathExists(policyFile) ? ReadFileBytes(policyFile) : "-") + "|" +
+                                (PathExists(backup) ? ReadFileBytes(backup) : "-");
+      if (code == 0) {
+        EXPECT_TRUE(state == policy + "|-") << state.size();
+        break;
+      }
+      ASSERT_EQ(code, 99u);
+      EXPECT_TRUE(state == policy + "|old" || state == policy + "|" + policy || state == "-|" + policy) << state.size();
+    }
+    RunUnix("rm -rf " + volume + " " + drive + " " + UnixPath(kTemp) + "/LYNPolicy.opg.*.tmp");
   }
 }
 
