@@ -172,9 +172,9 @@ bool HeldFolders::Hold(const std::wstring& root, const std::wstring& relative, b
   for (size_t end = relative.find(L'\\'); end != std::wstring::npos; end = relative.find(L'\\', end + 1)) {
     const std::wstring level = root + relative.substr(0, end);
     // Without FILE_SHARE_DELETE: nobody renames the folder while it is held.
-    UniqueFile folder(CreateFileW(level.c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                  nullptr));
+    UniqueFile folder(CreateFileW(level.c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!folder) {
       const DWORD error = GetLastError();
       return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;

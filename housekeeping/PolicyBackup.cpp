@@ -114,6 +114,11 @@ UniqueFile OpenPolicy(const std::wstring& commonFolder, const wchar_t* relative,
 BOOL SavePolicy(const std::wstring& commonFolder, const wchar_t* relative, int sharingRetries,
                 const std::wstring& backupFile) {
   const UniqueFile policy = OpenPolicy(commonFolder, relative, sharingRetries);
+  if (!policy && GetLastError() == kRefusedFileError) {
+    InstallLog(L"Did not read %s: a link on the way, a file with another name or not owned by the system or "
+               L"administrators", (commonFolder + relative).c_str());
+    SetLastError(kRefusedFileError);
+  }
   return policy && CopyIntoPlace(policy.get(), backupFile, true);
 }
 

@@ -45,8 +45,8 @@ std::function<void()> Owned(const wchar_t* files, const wchar_t* folders, std::f
   };
 }
 DWORD FileIndex(const std::wstring& path) {
-  UniqueFile file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, 7, nullptr, OPEN_EXISTING, 0, nullptr));
   BY_HANDLE_FILE_INFORMATION info = {};
+  UniqueFile file(CreateFileW(path.c_str(), 0, 7, nullptr, OPEN_EXISTING, 0, nullptr));
   GetFileInformationByHandle(file.get(), &info);
   return info.nFileIndexLow;
 }
@@ -67,7 +67,8 @@ TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
   const std::string restored =
       "Restored policy file in path-> " + Narrow(common) + "Norvale\\LYN\\Policy\\LYNPolicy.opg  ";
   const std::wstring child = L"\"" + StandInPath(L"child.exe") + L"\" --out planted";
-  const std::wstring profile = scratch / L"common\\QVMProfileForLYNService.xml";
+  const std::string unopened =
+      "Unable to open " + Narrow(scratch / L"common\\QVMProfileForLYNService.xml") + " aborting LYN installation";
   const std::string saved = "Backed-up policy file", refused = "Failed to backup policy file, Error Code: 1920",
                     notRestored = "Did not restore policy file, Error Code: 1920";
   const auto log = [] { InstallLog(L"%s", L"planted"); };
@@ -88,13 +89,6 @@ TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
       {"the older product's policy backed up over a second name", common, Unix(kBackup), "ln $V/vtnhidin.exe",
        UpgradeFix, saved},
       {"backed up over a link", common, Unix(kBackup), "ln -s $V/vtnhidin.exe", UpgradeFix, saved},
-      {"backed up over a planted file", common, Unix(kBackup), "printf planted >",
-       [] {
-         const DWORD planted = FileIndex(kBackup);
-         UpgradeFix();
-         InstallLog(L"the planted file %s", FileIndex(kBackup) == planted ? L"got the policy" : L"lost its name");
-       },
-       "the planted file lost its name"},
       {"the older product's policy through a folder link", common, "common/Veltan/ORB/Policy",
        "printf secret >$V/empty/ORBPolicy.opg && ln -s $V/empty", UpgradeFix, refused},
       {"the older product's policy a second name", common, "common/Veltan/ORB/Policy/ORBPolicy.opg",
@@ -102,34 +96,32 @@ TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
       {"the older product's policy owned by users", common, "none", "true", Owned(L"O:BU", L"O:SY", UpgradeFix),
        refused},
       {"the policy held a moment", common, "common/Norvale/LYN/Policy/LYNPolicy.opg",
-       "mkdir -p common/Norvale/LYN/Policy && printf current >",
-       [&] {
-         static UniqueFile held;  // let go at the first wait
-         held.reset(CreateFileW((common + L"Norvale\\LYN\\Policy\\LYNPolicy.opg").c_str(), GENERIC_WRITE, 0, nullptr,
-                                OPEN_EXISTING, 0, nullptr));
+       "mkdir -p common/Norvale/LYN/Policy && printf current >", [&] {
+         static UniqueFile held;  // the product writing it, done by the first wait
+         held.reset(CreateFileW((common + names::kPolicyFile).c_str(), GENERIC_WRITE, 0, 0, OPEN_EXISTING, 0, 0));
          ScopedSeam wait(policy_seams::sleep, +[](DWORD) { held.reset(); });
          UpgradeFix();
          InstallLog(L"backup: %s", Widen(ReadFileBytes(kBackup)).c_str());
-       },
-       "backup: current"},
+       }, "backup: current"},
       {"a service profile a second name", common, "common/QVMProfileForLYNService.xml", "ln $V/vtnhidin.exe",
-       [&] { InstallORBQVMService(0, 1); }, "Unable to open " + Narrow(profile) + " aborting LYN installation"},
-      {"a service profile owned by users", common, "common/QVMProfileForLYNService.xml", "printf profile >",
-       Owned(L"O:BU", L"O:SY", [] { InstallORBQVMService(0, 1); }), "Unable to open " + Narrow(profile) + " aborting LYN installation"},
+       [] { InstallORBQVMService(0, 1); }, unopened},
       {"restored through a folder link", common, "common/Norvale/LYN/Policy",
        "printf policy >" + Unix(kBackup) + " && ln -s $V/empty", CopyPolicyBackup, notRestored},
       {"restored into a folder owned by users", common, Unix(kBackup), "printf policy >",
        Owned(L"O:SY", L"O:BU", CopyPolicyBackup), notRestored},
-      {"a longer backup overwritten", common, Unix(kBackup), "printf longer-than-the-policy >",
+      {"a longer planted backup replaced", common, Unix(kBackup), "printf longer-than-the-policy >",
        [] {
+         const DWORD planted = FileIndex(kBackup);
          UpgradeFix();
-         InstallLog(L"backup: %s", Widen(ReadFileBytes(kBackup)).c_str());
+         InstallLog(L"backup: %s, %s", Widen(ReadFileBytes(kBackup)).c_str(),
+                    FileIndex(kBackup) == planted ? L"written into the planted file" : L"a new file");
        },
-       "backup: policy"},
+       "backup: policy, a new file"},
       {"a second name restored", common, Unix(kBackup), "ln $V/vtnhidin.exe", CopyPolicyBackup, notOwn},
-      {"a backup owned by users", common, Unix(kBackup), "cp $V/vtnhidin.exe", Owned(L"O:BU", L"O:SY", CopyPolicyBackup), notOwn},
-      {"a backup owned by SYSTEM", common, Unix(kBackup), "cp $V/vtnhidin.exe", Owned(L"O:SY", L"O:BA", CopyPolicyBackup),
-       restored},
+      {"a backup owned by users", common, Unix(kBackup), "cp $V/vtnhidin.exe",
+       Owned(L"O:BU", L"O:SY", CopyPolicyBackup), notOwn},
+      {"a backup owned by SYSTEM", common, Unix(kBackup), "cp $V/vtnhidin.exe",
+       Owned(L"O:SY", L"O:BA", CopyPolicyBackup), restored},
       {"a backup owned by the administrators", common, Unix(kBackup), "cp $V/vtnhidin.exe",
        Owned(L"O:BA", L"O:SY", CopyPolicyBackup), restored},
       {"a common folder relative to the drive's current folder", L"C:rel\\", "none", "true", DeleteOrbLogsFolder,
