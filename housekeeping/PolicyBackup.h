@@ -8,7 +8,8 @@
 #include "frame/Seam.h"
 
 // Copies the policy file (or, failing that, the older product line's policy
-// file) to the backup, overwriting an earlier backup. Reports nothing to the
+// file) to the backup, replacing an earlier backup only once the copy is
+// complete. Reports nothing to the
 // caller. Returns false only when "CommonAppDataFolder" could not be read, so
 // that UpgradeFix can leave out its end line.
 bool BackupPolicyFile();

@@ -1,6 +1,6 @@
-// What other users can plant where the custom actions write and delete: links
+// What other users can plant where the custom actions write, read and delete: links
 // (Unix symbolic links, which Wine shows as directory links), second names of
-// another file (hard links), backups of a foreign owner. Reused process ids: the ProcessControl test.
+// another file (hard links), files and folders of a foreign owner. Reused process ids: the ProcessControl test.
 #include "support/ComponentSupport.h"
 
 #include <sddl.h>
@@ -53,8 +53,8 @@ DWORD FileIndex(const std::wstring& path) {
 }  // namespace
 
 // Each row puts a link to the victim folder $V or its empty subfolder ("ln -s"),
-// a second name of its one file ("ln") or a copy of it ("cp") where a step
-// writes, deletes or restores from; the victim must stay as it was. Wine will
+// a second name of its one file ("ln"), a copy of it ("cp") or a file of its own
+// where a step writes, reads, deletes or restores from; the victim must stay as it was. Wine will
 // not open a link as itself, so a link met by a deletion stays. Relative paths
 // are the scratch folder's, the current folder meanwhile.
 TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
