@@ -8,6 +8,7 @@
 #include <aclapi.h>
 
 #include <string>
+#include <vector>
 
 #include "frame/Owners.h"
 #include "frame/Seam.h"
@@ -34,15 +35,38 @@ bool IsTrustedOwner(HANDLE object);
 UniqueFile OpenSingleNamedFile(const std::wstring& path, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security,
                                DWORD disposition);
 
-// CopyFileW (overwriting) into such a checked file; the same result and errors.
-BOOL CopyToSingleNamedFile(const std::wstring& source, const std::wstring& target);
+// A file read as SYSTEM where users can write (ProgramData, the installation
+// folder): opened without following a link, and refused (kRefusedFileError)
+// when it has another name or an owner other than a trusted one.
+UniqueFile OpenTrustedFile(const std::wstring& path, DWORD access, DWORD share);
 
-// Moves a file left by the library (one name, not a link, owned by SYSTEM,
-// the administrators or the account that runs this) to a new full path that
-// must not exist yet. The move goes through the handle the check was made on,
-// and nobody may rename or delete the file meanwhile, so the file moved is the
-// file checked. Otherwise false with the error: that of the open (2 or 3 for a
-// missing file), kRefusedFileError, or that of the move (183: target exists).
+// Holds each folder of relative (up to its last backslash) below root open, so
+// that none is renamed or swapped while a file below is used, and refuses
+// (kRefusedFileError) a level that is a link or, with owners, not of a trusted
+// owner. A missing level ends the walk: nothing below it leads anywhere.
+class HeldFolders {
+ public:
+  bool Hold(const std::wstring& root, const std::wstring& relative, bool owners);
+
+ private:
+  std::vector<UniqueFile> m_levels;
+};
+
+// Puts a copy of source (read from where its handle stands) at target without
+// ever writing into what target names: the copy goes into a fresh file of an
+// unpredictable name beside it, created new with an access list for SYSTEM and
+// the administrators only, every read and write checked and flushed, then is
+// renamed to target through its own handle (183 when target exists and
+// replace is false). On failure the fresh file goes and target stays as it was.
+bool CopyIntoPlace(HANDLE source, const std::wstring& target, bool replace);
+
+// Moves a file left by the library (OpenTrustedFile's checks) to a new full
+// path that must not exist yet. The move goes through the handle the check was
+// made on, and nobody may rename or delete the file meanwhile, so the file
+// moved is the file checked; on another volume it is copied (CopyIntoPlace)
+// and only then deleted. Otherwise false with the error: that of the open (2
+// or 3 for a missing file), kRefusedFileError, or that of the move (183:
+// target exists).
 bool MoveOwnFile(const std::wstring& path, const std::wstring& newPath);
 
 // For folders whose access list only SYSTEM and the administrators may change.
@@ -52,7 +76,7 @@ bool MoveOwnFile(const std::wstring& path, const std::wstring& newPath);
 // or a second name planted there is never written through (HeldFolder).
 class PrivateFolderSecurity {
  public:
-  enum class Users { Read, ReadAndAdd };
+  enum class Users { None, Read, ReadAndAdd };  // None also suits a file
   explicit PrivateFolderSecurity(Users users);
   SECURITY_ATTRIBUTES* get() { return &m_attributes; }
 
@@ -64,4 +88,7 @@ class PrivateFolderSecurity {
 // Wine gives every file the same owner, so tests point this elsewhere.
 namespace file_seams {
 extern Seam<decltype(&::GetSecurityInfo)> getSecurityInfo;
+// Called before each change CopyIntoPlace and MoveOwnFile make, so that a test
+// can end the process there.
+extern Seam<void (*)()> beforeChange;
 }

@@ -1,5 +1,8 @@
 #include "process/ProductService.h"
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <string>
 
 #include "frame/Exports.h"
@@ -8,6 +11,7 @@
 #include "frame/Log.h"
 #include "frame/Owners.h"
 #include "frame/ProductNames.h"
+#include "frame/SafeFiles.h"
 #include "process/ProcessControl.h"
 #include "process/QvmManager.h"
 
@@ -18,10 +22,18 @@ const DWORD kWaitMs = 2000;
 // The profile's text as the host expects it: read in text mode (line ends
 // become "\n"), each byte widened as it stands. Not through a C++ stream,
 // whose one-time set-up leaves the threading runtime holding two handles for
-// the calling thread.
+// the calling thread. Read as SYSTEM from a folder users may write in: never
+// through a link, a second name of another file or a file someone else put there.
 bool ReadProfile(const std::wstring& path, std::wstring& text) {
-  UniqueCrtFile profile(_wfopen(path.c_str(), L"rt"));
-  if (!profile) return false;
+  UniqueFile file = OpenTrustedFile(path, FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE);
+  const int descriptor = file ? _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_RDONLY | _O_TEXT) : -1;
+  if (descriptor == -1) return false;
+  file.release();  // the descriptor owns the handle now
+  UniqueCrtFile profile(_fdopen(descriptor, "rt"));
+  if (!profile) {
+    _close(descriptor);
+    return false;
+  }
   for (int c = fgetc(profile.get()); c != EOF; c = fgetc(profile.get())) text += static_cast<wchar_t>(c);
   return true;
 }

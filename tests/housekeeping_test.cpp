@@ -9,6 +9,7 @@
 #include "frame/Exports.h"
 #include "frame/Log.h"
 #include "frame/Platform.h"
+#include "frame/SafeFiles.h"
 #include "housekeeping/LogsFolder.h"
 
 using namespace testsupport;
@@ -101,6 +102,49 @@ TEST(PolicyBackup, SavedByTheUpgradeFixAndPutBackByTheRestore) {
     EXPECT_EQ(BothLogs::LinesOf(row.action), row.lines);
     EXPECT_EQ(ReadFiles(), row.after);
     for (REGSAM view : {k64, k32}) EXPECT_EQ(RegKeyExists(kLm, kPluginKey, view), (row.keysAfter & view) != 0);
+  }
+}
+
+// The next test's child: the upgrade's backup, the old product's removal and
+// the restore, ended before the change numbered IH_POLICY_END_AT.
+TEST(PolicyBackup, DISABLED_EndedAtAChange) {
+  ScopedSeam end(file_seams::beforeChange, +[] {
+    static int changes = 0;
+    if (++changes == _wtoi(_wgetenv(L"IH_POLICY_END_AT"))) TerminateProcess(GetCurrentProcess(), 99);
+  });
+  UpgradeFix();
+  DeleteFileW(L"S:\\Norvale\\LYN\\Policy\\LYNPolicy.opg");
+  CopyPolicyBackup();
+}
+
+// S: is the common folder, on the backup's volume and then on another (tmpfs), where the restore copies.
+TEST(PolicyBackup, EndedAtAnyChangeLeavesThePolicyWholeInOnePlace) {
+  const std::string p(10000, 'p'), drive = UnixPath(L"C:\\") + "/../dosdevices/s:";
+  const std::wstring policy = L"S:\\Norvale\\LYN\\Policy\\LYNPolicy.opg";
+  const auto read = [](const std::wstring& path) { return PathExists(path) ? ReadFileBytes(path) : "-"; };
+  std::wstring line = L"\"" + Widen(_pgmptr) + L"\" --gtest_brief=1 --gtest_also_run_disabled_tests " +
+                      L"--gtest_filter=PolicyBackup.DISABLED_EndedAtAChange";
+  HousekeepingScope scope;
+  ASSERT_TRUE(RegSetString(kLm, kGeneralKey, L"CommonAppDataFolder", L"S:\\", k64));
+  for (const std::string& volume : {UnixPath(L"C:\\") + "/ih-policy-s", std::string("/dev/shm/ih-policy-s")}) {
+    ASSERT_EQ(RunUnix("mkdir -p " + volume + " && ln -sfn " + volume + " " + drive), 0);
+    for (DWORD n = 1, code = 99; code == 99; ++n) {
+      Put(policy, p);
+      Put(kFiles[2], "old");
+      ScopedEnvironmentVariable at(L"IH_POLICY_END_AT", std::to_wstring(n).c_str());
+      STARTUPINFOW startup = {};
+      startup.cb = sizeof(startup);
+      PROCESS_INFORMATION child = {};
+      ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child));
+      const UniqueKernelHandle process(child.hProcess), thread(child.hThread);
+      WaitForSingleObject(process.get(), 60000);
+      GetExitCodeProcess(process.get(), &code);
+      // Never a part anywhere; a run to the end restores.
+      const std::string state = read(policy) + "|" + read(kFiles[2]);
+      EXPECT_TRUE(code ? code == 99 && (state == p + "|old" || state == p + "|" + p || state == "-|" + p)
+                       : state == p + "|-") << volume << " ended at " << n << ": " << code << ", " << state.size();
+    }
+    RunUnix("rm -rf " + volume + " " + drive + " " + UnixPath(kTemp) + "/LYNPolicy.opg.*.tmp");
   }
 }
 

@@ -1,6 +1,6 @@
-// What other users can plant where the custom actions write and delete: links
+// What other users can plant where the custom actions write, read and delete: links
 // (Unix symbolic links, which Wine shows as directory links), second names of
-// another file (hard links), backups of a foreign owner. Reused process ids: the ProcessControl test.
+// another file (hard links), files and folders of a foreign owner. Reused process ids: the ProcessControl test.
 #include "support/ComponentSupport.h"
 
 #include <sddl.h>
@@ -11,7 +11,9 @@
 #include "components/UninstallSet.h"
 #include "frame/Exports.h"
 #include "frame/SafeFiles.h"
+#include "housekeeping/PolicyBackup.h"
 #include "process/ProcessRunner.h"
+#include "process/ProductService.h"
 #include "process/QvmManager.h"
 
 using namespace testsupport;
@@ -38,7 +40,7 @@ DWORD WINAPI OwnedBy(HANDLE object, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID* 
   ConvertStringSecurityDescriptorToSecurityDescriptorW(owned ? g_owner : L"O:SY", SDDL_REVISION_1, descriptor, nullptr);
   return GetSecurityDescriptorOwner(*descriptor, owner, &defaulted) ? ERROR_SUCCESS : ERROR_INVALID_DATA;
 }
-std::function<void()> OwnedBy(const wchar_t* owner, const wchar_t* name, std::function<void()> step) {
+std::function<void()> Owned(const wchar_t* owner, const wchar_t* name, std::function<void()> step) {
   return [=] {
     g_owner = owner;
     g_ownedName = name;
@@ -46,14 +48,17 @@ std::function<void()> OwnedBy(const wchar_t* owner, const wchar_t* name, std::fu
     step();
   };
 }
-std::function<void()> RestoreOwnedBy(const wchar_t* owner) {
-  return OwnedBy(owner, L"LYNPolicy.opg", CopyPolicyBackup);
+DWORD FileIndex(const std::wstring& path) {
+  BY_HANDLE_FILE_INFORMATION info = {};
+  UniqueFile file(CreateFileW(path.c_str(), 0, 7, nullptr, OPEN_EXISTING, 0, nullptr));
+  GetFileInformationByHandle(file.get(), &info);
+  return info.nFileIndexLow;
 }
 }  // namespace
 
 // Each row puts a link to the victim folder $V or its empty subfolder ("ln -s"),
-// a second name of its one file ("ln") or a copy of it ("cp") where a step
-// writes, deletes or restores from; the victim must stay as it was. Wine will
+// a second name of its one file ("ln"), a copy of it ("cp") or a file of its own
+// where a step writes, reads, deletes or restores from; the victim must stay as it was. Wine will
 // not open a link as itself, so a link met by a deletion stays. Relative paths
 // are the scratch folder's, the current folder meanwhile.
 TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
@@ -66,6 +71,10 @@ TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
   const std::string restored =
       "Restored policy file in path-> " + Narrow(common) + "Norvale\\LYN\\Policy\\LYNPolicy.opg  ";
   const std::wstring child = L"\"" + StandInPath(L"child.exe") + L"\" --out planted";
+  const std::string unopened =
+      "Unable to open " + Narrow(scratch / L"common\\QVMProfileForLYNService.xml") + " aborting LYN installation";
+  const std::string saved = "Backed-up policy file", refused = "Failed to backup policy file, Error Code: 1920",
+                    notRestored = "Did not restore policy file, Error Code: 1920";
   const auto log = [] { InstallLog(L"%s", L"planted"); };
   const std::string programData = UnixPath(names::kProgramData);
   const struct {
@@ -81,7 +90,7 @@ TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
        [&] { CreateAndExecuteCmdLineProcessWithOutputToFile(0, child, logdetail::LogFolderPath() + L"\\o.txt", true); },
        ""},
       {"the text log's folder made by another user", common, Unix(logdetail::LogFolderPath() + L"\\x"), "touch",
-       OwnedBy(L"O:BU", names::kLogFolderName,
+       Owned(L"O:BU", names::kLogFolderName,
                [&] {
                  log();
                  InstallLog(L"planted: %d", int(PathExists(logdetail::LogFolderPath() + L"\\x")));
@@ -98,19 +107,44 @@ TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
          InstallLog(L"out: %s", Widen(ReadFileBytes(out)).c_str());
        },
        "out: planted"},
-      {"the older product's policy backed up into a second name", common, Unix(kBackup), "ln $V/vtnhidin.exe",
-       UpgradeFix, "Failed to backup policy file, Error Code: 1920"},
-      {"a longer backup overwritten", common, Unix(kBackup), "printf longer-than-the-policy >",
-       [] {
+      {"the older product's policy backed up over a second name", common, Unix(kBackup), "ln $V/vtnhidin.exe",
+       UpgradeFix, saved},
+      {"backed up over a link", common, Unix(kBackup), "ln -s $V/vtnhidin.exe", UpgradeFix, saved},
+      {"the older product's policy through a folder link", common, "common/Veltan/ORB/Policy",
+       "printf secret >$V/empty/ORBPolicy.opg && ln -s $V/empty", UpgradeFix, refused},
+      {"the older product's policy a second name", common, "common/Veltan/ORB/Policy/ORBPolicy.opg",
+       "ln $V/vtnhidin.exe", UpgradeFix, refused},
+      {"the older product's policy owned by users", common, "none", "true", Owned(L"O:BU", L"ORBPolicy.opg", UpgradeFix),
+       refused},
+      {"the policy held a moment", common, "common/Norvale/LYN/Policy/LYNPolicy.opg",
+       "mkdir -p common/Norvale/LYN/Policy && printf current >", [&] {
+         static UniqueFile held;  // the product writing it, done by the first wait
+         held.reset(CreateFileW((common + names::kPolicyFile).c_str(), GENERIC_WRITE, 0, 0, OPEN_EXISTING, 0, 0));
+         ScopedSeam wait(policy_seams::sleep, +[](DWORD) { held.reset(); });
          UpgradeFix();
          InstallLog(L"backup: %s", Widen(ReadFileBytes(kBackup)).c_str());
+       }, "backup: current"},
+      {"a service profile a second name", common, "common/QVMProfileForLYNService.xml", "ln $V/vtnhidin.exe",
+       [] { InstallORBQVMService(0, 1); }, unopened},
+      {"restored through a folder link", common, "common/Norvale/LYN/Policy",
+       "printf policy >" + Unix(kBackup) + " && ln -s $V/empty", CopyPolicyBackup, notRestored},
+      {"restored into a folder owned by users", common, Unix(kBackup), "printf policy >",
+       Owned(L"O:BU", L"Norvale\\LYN\\Policy", CopyPolicyBackup), notRestored},
+      {"a longer planted backup replaced", common, Unix(kBackup), "printf longer-than-the-policy >",
+       [] {
+         const DWORD planted = FileIndex(kBackup);
+         UpgradeFix();
+         InstallLog(L"backup: %s, %s", Widen(ReadFileBytes(kBackup)).c_str(),
+                    FileIndex(kBackup) == planted ? L"written into the planted file" : L"a new file");
        },
-       "backup: policy"},
+       "backup: policy, a new file"},
       {"a second name restored", common, Unix(kBackup), "ln $V/vtnhidin.exe", CopyPolicyBackup, notOwn},
-      {"a backup owned by users", common, Unix(kBackup), "cp $V/vtnhidin.exe", RestoreOwnedBy(L"O:BU"), notOwn},
-      {"a backup owned by SYSTEM", common, Unix(kBackup), "cp $V/vtnhidin.exe", RestoreOwnedBy(L"O:SY"), restored},
+      {"a backup owned by users", common, Unix(kBackup), "cp $V/vtnhidin.exe",
+       Owned(L"O:BU", L"LYNPolicy.opg", CopyPolicyBackup), notOwn},
+      {"a backup owned by SYSTEM", common, Unix(kBackup), "cp $V/vtnhidin.exe",
+       Owned(L"O:SY", L"LYNPolicy.opg", CopyPolicyBackup), restored},
       {"a backup owned by the administrators", common, Unix(kBackup), "cp $V/vtnhidin.exe",
-       RestoreOwnedBy(L"O:BA"), restored},
+       Owned(L"O:BA", L"LYNPolicy.opg", CopyPolicyBackup), restored},
       {"a common folder relative to the drive's current folder", L"C:rel\\", "none", "true", DeleteOrbLogsFolder,
        d + "ERROR - Not able to find the ORB Logs Directory, This is Un-Expected"},
       {"a relative common folder at restore", L"rel\\", "none", "true", CopyPolicyBackup,
@@ -124,6 +158,7 @@ TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     keys.SetProduct(L"CommonAppDataFolder", row.value);
+    keys.SetProduct(L"InstDir", scratch / L"common");
     CreateDirectoryW(logdetail::LogFolderPath().c_str(), nullptr);
     ASSERT_EQ(RunUnix(cd + "V=" + victim + " && rm -rf common set rel && mkdir -p $V/empty common/Veltan/ORB/Policy " +
                       "common/Norvale/LYN/Logs/Archive && printf victim >$V/vtnhidin.exe && printf policy >" +
