@@ -1,6 +1,5 @@
 #include "components/UninstallSet.h"
 
-#include <ntsecapi.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -60,7 +59,7 @@ DWORD MemberPath(wchar_t (&path)[kPathChars], LogCallback callback, const wchar_
 // them first would block every removal. 0 to 32767, as before.
 bool RandomNamePart(unsigned& part) {
   USHORT random = 0;
-  if (!RtlGenRandom(&random, sizeof(random))) return false;
+  if (!SystemRandom(&random, sizeof(random))) return false;
   part = random & 0x7fffu;
   return true;
 }
@@ -103,17 +102,7 @@ bool CopyMember(const wchar_t* source, const HeldFolder& folder, const wchar_t* 
       CreateFileW(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!from || !folder.ClearForProgram(member)) return false;
   const UniqueFile to = folder.OpenFile(member, GENERIC_WRITE, 0, CREATE_ALWAYS);
-  if (!to) return false;
-  char buffer[16 * 1024];
-  for (DWORD read = 0, written = 0;;) {
-    if (!ReadFile(from.get(), buffer, sizeof(buffer), &read, nullptr)) return false;
-    if (read == 0) return FlushFileBuffers(to.get()) != FALSE;
-    if (!WriteFile(to.get(), buffer, read, &written, nullptr)) return false;
-    if (written != read) {
-      SetLastError(ERROR_WRITE_FAULT);
-      return false;
-    }
-  }
+  return to && CopyContent(from.get(), to.get());
 }
 
 DWORD BuildCommandLine(wchar_t (&commandLine)[kCommandLineChars], const wchar_t* folder, const wchar_t* productId,

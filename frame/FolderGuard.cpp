@@ -3,7 +3,10 @@
 #include <winternl.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <vector>
+
+#include "frame/Log.h"
 
 namespace {
 
@@ -120,11 +123,6 @@ bool IsEntryItself(HANDLE handle, const std::wstring& path, EntryInfo& info) {
          SamePath(FinalPath(handle), path);
 }
 
-bool Dispose(HANDLE handle) {
-  FILE_DISPOSITION_INFO dispose = {TRUE};
-  return SetFileInformationByHandle(handle, FileDispositionInfo, &dispose, sizeof(dispose)) != FALSE;
-}
-
 bool EmptyBelow(HANDLE folder, const std::wstring& folderPath, int depth);
 
 // Removes one entry without following it: a link as a link (where the
@@ -146,7 +144,7 @@ bool RemoveEntry(HANDLE parent, const std::wstring& parentPath, const std::wstri
       SetFileInformationByHandle(entry.get(), FileBasicInfo, &basic, sizeof(basic));
     }
   }
-  return Dispose(entry.get());
+  return DeleteByHandle(entry.get());
 }
 
 // The names in a folder, read through its handle.
@@ -189,6 +187,14 @@ UniqueFile OpenLevel(HANDLE parent, const std::wstring& parentPath, const std::w
     if (level && IsEntryItself(level.get(), path, info) && IsTrustedOwner(level.get())) return level;
     level.reset();
     const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    if (missing && options.makeLevels && !ours) {
+      // Made like any folder there, inheriting its access list; checked as found.
+      file_seams::beforeChange();
+      level = OpenBelow(parent, name, access, share, FILE_CREATE, FILE_DIRECTORY_FILE);
+      error = level ? kRefusedFileError : GetLastError();
+      if (level && IsEntryItself(level.get(), path, info) && IsTrustedOwner(level.get())) return level;
+      return UniqueFile();
+    }
     if (!ours || (missing && !options.makeMissing) ||
         (!missing && error != kRefusedFileError && error != ERROR_DIRECTORY)) {
       if (missing) error = ERROR_PATH_NOT_FOUND;
@@ -214,6 +220,10 @@ HeldFolder::HeldFolder(const std::wstring& root, const std::wstring& below, cons
   // The levels stay open, but never for deleting: nobody can rename them meanwhile.
   const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
   std::vector<UniqueFile> levels;
+  if (options.makeLevels && GetFileAttributesW(root.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    file_seams::beforeChange();
+    CreateDirectoryTree(root);
+  }
   levels.emplace_back(CreateFileW(root.c_str(), kLevelAccess, share, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!levels.back()) {
@@ -312,10 +322,63 @@ bool HeldFolder::RemoveFile(const std::wstring& name) const {
     SetLastError(kRefusedFileError);
     return false;
   }
-  return file && Dispose(file.get());
+  return file && DeleteByHandle(file.get());
 }
 
 bool HeldFolder::RemoveSelf() const {
   SetLastError(m_error);
-  return *this && Dispose(handle());
+  return *this && DeleteByHandle(handle());
+}
+
+std::wstring HeldFolder::PathOf(const std::wstring& name) const { return Below(m_final, name); }
+
+UniqueFile HeldFolder::OpenTrustedFile(const std::wstring& name, DWORD access, DWORD share) const {
+  if (!*this) {
+    SetLastError(m_error);
+    return UniqueFile();
+  }
+  UniqueFile file = OpenBelow(handle(), name, access | READ_CONTROL | FILE_READ_ATTRIBUTES, share, FILE_OPEN,
+                              FILE_NON_DIRECTORY_FILE);
+  EntryInfo info;
+  if (file && (!IsEntryItself(file.get(), PathOf(name), info) || info.links != 1 || !IsTrustedOwner(file.get()))) {
+    file.reset();
+    SetLastError(kRefusedFileError);
+  }
+  return file;
+}
+
+bool HeldFolder::PlaceCopy(HANDLE source, const std::wstring& name, bool replace) const {
+  unsigned long long random = 0;
+  if (!*this || !SystemRandom(&random, sizeof(random))) {
+    SetLastError(*this ? ERROR_GEN_FAILURE : m_error);
+    return false;
+  }
+  wchar_t suffix[32];
+  swprintf(suffix, 32, L".%016llx.tmp", random);
+  PrivateFolderSecurity security(PrivateFolderSecurity::Users::None);
+  file_seams::beforeChange();
+  UniqueFile fresh = OpenBelow(handle(), name + suffix, GENERIC_READ | GENERIC_WRITE | DELETE, 0, FILE_CREATE,
+                               FILE_NON_DIRECTORY_FILE, security.get()->lpSecurityDescriptor);
+  if (!fresh) return false;
+  // Renamed over the name, never opened or deleted through it: whatever
+  // stands there (a link, another file's second name, someone else's file)
+  // only loses that name, on Windows and under Wine alike, where a delete
+  // disposition on a link to a file deletes the file it points to.
+  if (CopyContent(source, fresh.get()) && RenameByHandle(fresh.get(), PathOf(name), replace)) return true;
+  const DWORD error = GetLastError();
+  DeleteByHandle(fresh.get());
+  SetLastError(error);
+  return false;
+}
+
+bool HeldFolder::MoveHere(HANDLE file, const std::wstring& name) const {
+  if (!*this) {
+    SetLastError(m_error);
+    return false;
+  }
+  if (RenameByHandle(file, PathOf(name), false)) return true;
+  if (GetLastError() != ERROR_NOT_SAME_DEVICE || !PlaceCopy(file, name, false)) return false;
+  // The copy is in place; a file that stays behind is met as an existing one next time.
+  DeleteByHandle(file);
+  return true;
 }

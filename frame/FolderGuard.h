@@ -30,6 +30,7 @@ class HeldFolder {
     bool letShellDelete = false;  // held so that a deletion by path can still remove it
     bool fresh = false;           // made new, never one found (Ours only): 183 when the name is taken
     bool removable = false;       // held so that RemoveSelf can delete it
+    bool makeLevels = false;      // make missing levels as any folder there (Foreign), checked like found ones
   };
 
   HeldFolder() = default;
@@ -53,6 +54,23 @@ class HeldFolder {
   // as for CreateFileW; GetLastError tells why when nothing is returned.
   UniqueFile OpenFile(const std::wstring& name, DWORD access, DWORD share, DWORD disposition,
                       bool inheritable = false) const;
+  // The full path of name in the folder, for a rename by handle (the folder
+  // is held, so the path leads into it).
+  std::wstring PathOf(const std::wstring& name) const;
+  // A file read as SYSTEM: an existing one of one name, no link, of a trusted
+  // owner (kRefusedFileError otherwise).
+  UniqueFile OpenTrustedFile(const std::wstring& name, DWORD access, DWORD share) const;
+  // Puts a copy of source (from where its handle stands) under name without
+  // ever writing into what name holds: the copy goes into a fresh file of an
+  // unpredictable name, created new with an access list for SYSTEM and the
+  // administrators only, every read and write checked and flushed, and is then
+  // renamed to name through its own handle (183 when name exists and replace
+  // is false). On failure the fresh file goes and name stays as it was.
+  bool PlaceCopy(HANDLE source, const std::wstring& name, bool replace) const;
+  // Moves the file behind the handle (opened with DELETE) here under name, which
+  // must not exist yet (183); across volumes it is copied (PlaceCopy) and only
+  // then deleted.
+  bool MoveHere(HANDLE file, const std::wstring& name) const;
   // Before someone else's program writes a file of this name itself:
   // whatever stands there that is not a single-named file of a trusted owner
   // is removed. False when something stays.

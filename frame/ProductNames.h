@@ -26,9 +26,14 @@ constexpr wchar_t kVersionValue[] = IH_GENERAL_VALUE(L"Version");
 #define IH_LOGS_BELOW_COMMON L"Norvale\\LYN\\Logs"
 constexpr wchar_t kLogsBelowCommon[] = IH_LOGS_BELOW_COMMON;
 constexpr wchar_t kLogsSubfolder[] = IH_LOGS_BELOW_COMMON L"\\";
-constexpr wchar_t kPolicyFile[] = L"Norvale\\LYN\\Policy\\LYNPolicy.opg";
-constexpr wchar_t kPolicyTempSubfolder[] = L"Norvale\\LYN\\Policy\\Temp\\";
-constexpr wchar_t kOlderPolicyFile[] = L"Veltan\\ORB\\Policy\\ORBPolicy.opg";
+#define IH_POLICY_FOLDER L"Norvale\\LYN\\Policy"
+#define IH_POLICY_NAME L"LYNPolicy.opg"
+constexpr wchar_t kPolicyFolderBelow[] = IH_POLICY_FOLDER;
+constexpr wchar_t kPolicyName[] = IH_POLICY_NAME;
+constexpr wchar_t kPolicyFile[] = IH_POLICY_FOLDER L"\\" IH_POLICY_NAME;
+constexpr wchar_t kPolicyTempBelow[] = IH_POLICY_FOLDER L"\\Temp";
+constexpr wchar_t kOlderPolicyFolderBelow[] = L"Veltan\\ORB\\Policy";
+constexpr wchar_t kOlderPolicyName[] = L"ORBPolicy.opg";
 
 // The product's folders as the pre-install checks know them.
 #define IH_PROGRAM_FILES_MAKER L"C:\\Program Files\\Norvale"

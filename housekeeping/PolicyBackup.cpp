@@ -5,12 +5,12 @@
 #include <string>
 
 #include "frame/Exports.h"
+#include "frame/FolderGuard.h"
 #include "frame/Guard.h"
 #include "frame/Log.h"
 #include "frame/RegistryHelper.h"
 #include "frame/Platform.h"
 #include "frame/ProductNames.h"
-#include "frame/SafeFiles.h"
 
 namespace policy_seams {
 Seam<decltype(&::Sleep)> sleep(&::Sleep);
@@ -18,8 +18,6 @@ Seam<decltype(&::Sleep)> sleep(&::Sleep);
 
 namespace {
 
-const wchar_t kBackupFile[] = L"\\Temp\\LYNPolicy.opg";
-const wchar_t kOlderBackupFile[] = L"\\Temp\\ORBPolicy.opg";
 const int kSharingRetries = 4;
 const DWORD kSharingRetryWaitMs = 250;
 
@@ -40,21 +38,26 @@ bool ReadCommonFolder(std::wstring& folder, unsigned long view) {
   return false;
 }
 
-// The backup lies where other users can put files: only the copy this library
-// left is moved into the policy folder, and only into folders held and found
-// safe. A missing one fails as the move would.
-BOOL MoveOwnBackup(const std::wstring& backup, const std::wstring& policyFile, bool destinationSafe) {
-  if (!destinationSafe) {
+// The Windows folder's Temp, where the backups lie and where other users can put files.
+HeldFolder BackupFolder(const std::wstring& windowsFolder) {
+  return HeldFolder(windowsFolder, names::kWindowsTempSuffix + 1, HeldFolder::Options());
+}
+
+// Only the copy this library left is moved into the policy folder, and only
+// into a policy folder held and found safe. A missing one fails as the move would.
+BOOL MoveOwnBackup(const HeldFolder& backups, const std::wstring& windowsFolder, const wchar_t* name,
+                   const HeldFolder& policyFolder) {
+  if (!policyFolder) {
     SetLastError(kRefusedFileError);
     return FALSE;
   }
-  if (MoveOwnFile(backup, policyFile)) return TRUE;
-  if (GetLastError() == kRefusedFileError) {
+  const UniqueFile backup = backups.OpenTrustedFile(name, FILE_READ_DATA | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+  if (!backup && GetLastError() == kRefusedFileError) {
     InstallLog(L"Did not restore %s: a link, a file with another name or not owned by the system or administrators",
-               backup.c_str());
+               (windowsFolder + names::kWindowsTempSuffix + L"\\" + name).c_str());
     SetLastError(kRefusedFileError);
   }
-  return FALSE;
+  return backup && policyFolder.MoveHere(backup.get(), names::kPolicyName);
 }
 
 void RestorePolicyBackup() {
@@ -66,27 +69,25 @@ void RestorePolicyBackup() {
   const std::wstring windowsFolder = WindowsFolderOrDefault();
   const std::wstring policyFile = commonFolder + names::kPolicyFile;
   // Nothing is made in or moved into a folder that a user made a link or owns.
-  HeldFolders destination;
-  bool safe = destination.Hold(commonFolder, names::kPolicyTempSubfolder, true);
-  if (safe) {
-    file_seams::beforeChange();
-    CreateDirectoryTree(commonFolder + names::kPolicyTempSubfolder);
-    safe = destination.Hold(commonFolder, names::kPolicyTempSubfolder, true);
-  }
-  if (!safe) {
+  HeldFolder::Options make;
+  make.makeLevels = true;
+  const HeldFolder temp(commonFolder, names::kPolicyTempBelow, make);
+  const HeldFolder policyFolder = temp ? HeldFolder(commonFolder, names::kPolicyFolderBelow, {}) : HeldFolder();
+  if (!policyFolder) {
     InstallLog(L"Did not restore into %s: a link or a folder not owned by the system or administrators",
                policyFile.c_str());
   }
+  const HeldFolder backups = BackupFolder(windowsFolder);
 
   // No replace flag: a policy file already in place is newer than any backup.
-  if (MoveOwnBackup(windowsFolder + kBackupFile, policyFile, safe)) {
+  if (MoveOwnBackup(backups, windowsFolder, names::kPolicyName, policyFolder)) {
     InstallLog(L"Restored policy file in path-> %s  ", policyFile.c_str());
   } else {
     const DWORD error = GetLastError();
     InstallLog(L"Did not restore policy file, Error Code: %d", static_cast<int>(error));
     if (error != ERROR_ALREADY_EXISTS) {
       // A backup left by an upgrade from the older product line.
-      if (MoveOwnBackup(windowsFolder + kOlderBackupFile, policyFile, safe)) {
+      if (MoveOwnBackup(backups, windowsFolder, names::kOlderPolicyName, policyFolder)) {
         InstallLog(L"Restored policy file in path-> %s  ", policyFile.c_str());
       } else {
         InstallLog(L"Did not restore policy file, Error Code: %d", static_cast<int>(GetLastError()));
@@ -97,29 +98,28 @@ void RestorePolicyBackup() {
 }
 
 // A policy as SYSTEM reads it below the common folder: no folder on the way a
-// link, the file itself trusted (OpenTrustedFile). The product may hold its
+// link or of another owner, the file itself trusted. The product may hold its
 // policy for a moment while it writes it.
-UniqueFile OpenPolicy(const std::wstring& commonFolder, const wchar_t* relative, int sharingRetries) {
+UniqueFile OpenPolicy(const std::wstring& commonFolder, const wchar_t* folder, const wchar_t* name,
+                      int sharingRetries) {
   for (int attempt = 0;; ++attempt) {
-    HeldFolders folders;
-    UniqueFile policy;
-    if (folders.Hold(commonFolder, relative, false)) {
-      policy = OpenTrustedFile(commonFolder + relative, FILE_READ_DATA, FILE_SHARE_READ);
-    }
+    UniqueFile policy = HeldFolder(commonFolder, folder, {}).OpenTrustedFile(name, FILE_READ_DATA, FILE_SHARE_READ);
     if (policy || GetLastError() != ERROR_SHARING_VIOLATION || attempt == sharingRetries) return policy;
     policy_seams::sleep(kSharingRetryWaitMs);
   }
 }
 
-BOOL SavePolicy(const std::wstring& commonFolder, const wchar_t* relative, int sharingRetries,
-                const std::wstring& backupFile) {
-  const UniqueFile policy = OpenPolicy(commonFolder, relative, sharingRetries);
+BOOL SavePolicy(const std::wstring& commonFolder, const wchar_t* folder, const wchar_t* name, int sharingRetries,
+                const HeldFolder& backups) {
+  const UniqueFile policy = OpenPolicy(commonFolder, folder, name, sharingRetries);
   if (!policy && GetLastError() == kRefusedFileError) {
     InstallLog(L"Did not read %s: a link on the way, a file with another name or not owned by the system or "
-               L"administrators", (commonFolder + relative).c_str());
+               L"administrators",
+               (commonFolder + folder + L"\\" + name).c_str());
     SetLastError(kRefusedFileError);
   }
-  return policy && CopyIntoPlace(policy.get(), backupFile, true);
+  // An earlier backup stays whole until the new one is complete.
+  return policy && backups.PlaceCopy(policy.get(), names::kPolicyName, true);
 }
 
 }  // namespace
@@ -128,13 +128,12 @@ bool BackupPolicyFile() {
   std::wstring commonFolder;
   if (!ReadCommonFolder(commonFolder, 0)) return false;
 
-  const std::wstring backupFile = WindowsFolderOrDefault() + kBackupFile;
-  // An earlier backup stays whole until the new one is complete (CopyIntoPlace).
-  BOOL copied = SavePolicy(commonFolder, names::kPolicyFile, kSharingRetries, backupFile);
+  const HeldFolder backups = BackupFolder(WindowsFolderOrDefault());
+  BOOL copied = SavePolicy(commonFolder, names::kPolicyFolderBelow, names::kPolicyName, kSharingRetries, backups);
   LogBackupOutcome(copied);
   if (!copied) {
     // Upgrading from the older product line: its policy is saved under the current name.
-    copied = SavePolicy(commonFolder, names::kOlderPolicyFile, 0, backupFile);
+    copied = SavePolicy(commonFolder, names::kOlderPolicyFolderBelow, names::kOlderPolicyName, 0, backups);
     LogBackupOutcome(copied);
   }
   return true;

@@ -6,12 +6,12 @@
 #include <string>
 
 #include "frame/Exports.h"
+#include "frame/FolderGuard.h"
 #include "frame/FolderValue.h"
 #include "frame/Guard.h"
 #include "frame/Log.h"
 #include "frame/Owners.h"
 #include "frame/ProductNames.h"
-#include "frame/SafeFiles.h"
 #include "process/ProcessControl.h"
 #include "process/QvmManager.h"
 
@@ -22,19 +22,24 @@ const DWORD kWaitMs = 2000;
 // The profile's text as the host expects it: read in text mode (line ends
 // become "\n"), each byte widened as it stands. Not through a C++ stream,
 // whose one-time set-up leaves the threading runtime holding two handles for
-// the calling thread. Read as SYSTEM from a folder users may write in: never
-// through a link, a second name of another file or a file someone else put there.
-bool ReadProfile(const std::wstring& path, std::wstring& text) {
-  UniqueFile file = OpenTrustedFile(path, FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE);
+// the calling thread. Read as SYSTEM from a folder users may write in: through
+// its checked folder, never a link, a second name of another file or a file
+// someone else put there; and consumed through the handle it was read from.
+bool ReadAndConsumeProfile(const std::wstring& path, std::wstring& text) {
+  std::wstring name;
+  UniqueFile file = HeldFolder::OfFile(path, name).OpenTrustedFile(name, FILE_READ_DATA | DELETE,
+                                                                   FILE_SHARE_READ | FILE_SHARE_WRITE);
   const int descriptor = file ? _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_RDONLY | _O_TEXT) : -1;
   if (descriptor == -1) return false;
-  file.release();  // the descriptor owns the handle now
+  const HANDLE handle = file.release();  // the descriptor owns the handle now
   UniqueCrtFile profile(_fdopen(descriptor, "rt"));
   if (!profile) {
     _close(descriptor);
     return false;
   }
   for (int c = fgetc(profile.get()); c != EOF; c = fgetc(profile.get())) text += static_cast<wchar_t>(c);
+  // Consumed whether or not the host accepts it.
+  DeleteByHandle(handle);
   return true;
 }
 
@@ -50,14 +55,11 @@ int InstallIntoHost(MSIHANDLE hInstall) {
   const std::wstring path = folder + names::kServiceProfile;
 
   std::wstring profile;
-  if (!ReadProfile(path, profile)) {
+  if (!ReadAndConsumeProfile(path, profile)) {
     MsiLogInfo(hInstall, (L"Unable to open " + path + L",aborting LYN installation").c_str());
     InstallLog(L"Unable to open %ls aborting LYN installation", path.c_str());
     return -1;
   }
-  // Consumed whether or not the host accepts it.
-  DeleteFileW(path.c_str());
-
   if (!host.InstallService(profile)) {
     InstallLog(L"objQvmManager.InstallService returned: %ls", host.GetStatusText().c_str());
     MsiLogInfo(hInstall, host.GetStatusText().c_str());
