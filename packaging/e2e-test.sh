@@ -1,5 +1,5 @@
 #!/bin/bash
-# The sample package installs, upgrades and uninstalls with the real installer
+# The sample package installs, upgrades, repairs and uninstalls with the real installer
 # engine, and its custom actions leave the expected results, files and log lines.
 set -uo pipefail
 here=$(dirname "$(readlink -f "$0")")
@@ -152,6 +152,15 @@ check "after the upgrade both catalogs are registered" catalogs_registered upgra
 # Wine removes the old product with a plain REMOVE=ALL (no UPGRADINGPRODUCTCODE), so
 # the old package's uninstall-only actions run during an upgrade here; on Windows
 # they are skipped and the product's logs survive the upgrade.
+
+# A repair (which a standard user may start, its deferred actions then running as SYSTEM) runs
+# none of the custom actions: the product stays as the upgrade left it.
+check "repair succeeds" test "$(cat "$out/repair.result")" = 0
+check "the repair ran no custom action: nothing in the text log" test ! -s "$out/textlog-repair.txt"
+check "after the repair the service still runs: the same LynService.exe" \
+  eval 'service_runs repair && cmp -s "$out/processes-upgrade.txt" "$out/processes-repair.txt"'
+check "after the repair both catalogs are registered" catalogs_registered repair
+check "after the repair the policy is in place" grep -qx "policy saved by the running product" "$out/policy-repair.txt"
 
 # Uninstallation removes the plug-in and the logs.
 check "uninstall succeeds" test "$(cat "$out/uninstall.result")" = 0

@@ -1,8 +1,9 @@
 #!/bin/bash
 # Under Wine in a fresh prefix: puts the vendor's platform in place as the
 # vendor's installer would, installs the sample package 4.9.0, upgrades it to
-# 4.9.1, uninstalls it, then installs 4.9.0 once more with FORCE_FAILURE=1 so
-# that it fails after InstallCustomAction and is rolled back. Prints, per step,
+# 4.9.1, repairs it, uninstalls it, then installs 4.9.0 once more with
+# FORCE_FAILURE=1 so that it fails after InstallCustomAction and is rolled
+# back. Prints, per step,
 # each custom action's result and key outcome and the state of the machine.
 #   run-sample.sh PACKAGE_DIR OUT_DIR
 # PACKAGE_DIR holds sample-4.9.0.msi, sample-4.9.1.msi and platform/. OUT_DIR
@@ -158,7 +159,7 @@ run_step() {
 
   echo
   echo "=== $name: msiexec $* -> $result ($((SECONDS - started)) s)"
-  local action ended outcome
+  local action ended outcome ran=0
   for action in $actions; do
     # Wine writes 1 for success and 0 for failure; a deferred action's last line is its run.
     ended=$(grep -a "^Action ended .*: $action\. Return value" "$log" 2>/dev/null | tail -n 1 || true)
@@ -168,7 +169,9 @@ run_step() {
     # The rollback action is scheduled on every installation and runs only after a failure.
     [ "$action" = RollbackCustomAction ] && [ -z "$outcome" ] && ended="not run" outcome="(nothing failed)"
     printf '  %-42s %-8s %s\n' "$action" "$ended" "$outcome"
+    ran=1
   done
+  [ "$ran" = 1 ] || echo "  (none of the custom actions ran)"
   local state catalogs services
   state=$(grep -x 'State=0x4' "$out/host-$name.txt" >/dev/null && echo running ||
           { [ -s "$out/host-$name.txt" ] && echo "installed, not running" || echo "not installed"; })
@@ -197,6 +200,9 @@ echo "service log" > "$data/Logs/LynService.log"
 echo
 echo "(the upgraded product wrote Logs\\LynService.log)"
 
+# A repair as Wine's msiexec does one (its /f does not repair): the product stays as it was.
+run_step repair /i "$(winpath "$packages/sample-4.9.1.msi")" REINSTALL=ALL REINSTALLMODE=vomus
+
 run_step uninstall /x "$(winpath "$packages/sample-4.9.1.msi")"
 
 # A failure after InstallCustomAction: the installer runs the rollback script.
@@ -204,4 +210,4 @@ run_step failed-install /i "$(winpath "$packages/sample-4.9.0.msi")" FORCE_FAILU
 
 echo
 echo "Vendor programs run: $(wc -l < "$out/vendor-record.txt") (each: folder|command line in $out/vendor-record.txt)"
-echo "Full logs in $out: {install,upgrade,uninstall,failed-install}.log, textlog-*.txt; text log: $textlog"
+echo "Full logs in $out: {install,upgrade,repair,uninstall,failed-install}.log, textlog-*.txt; text log: $textlog"

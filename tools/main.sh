@@ -1,7 +1,7 @@
 #!/bin/bash
 # The main job: build InstallHelper.dll and the sample package, then under Wine
 # in a fresh prefix put the vendor's platform in place, install the package,
-# upgrade it, uninstall it and roll back a failed install, and show what each
+# upgrade it, repair it, uninstall it and roll back a failed install, and show what each
 # custom action did (full logs in build/sample-run/).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
