@@ -157,6 +157,8 @@ check "after the upgrade both catalogs are registered" catalogs_registered upgra
 # none of the custom actions: the product stays as the upgrade left it.
 check "repair succeeds" test "$(cat "$out/repair.result")" = 0
 check "the repair ran no custom action: nothing in the text log" test ! -s "$out/textlog-repair.txt"
+check "the repair did reinstall: the service profile the host consumed is back" \
+  has_file repair "Program Files/Norvale/LYN/QVMProfileForLYNService.xml"
 check "after the repair the service still runs: the same LynService.exe" \
   eval 'service_runs repair && cmp -s "$out/processes-upgrade.txt" "$out/processes-repair.txt"'
 check "after the repair both catalogs are registered" catalogs_registered repair
