@@ -32,7 +32,7 @@ void Put(const std::wstring& key, const wchar_t* name, DWORD value) {
 // The error the test chose for this function, else the host's own; true (with
 // the last error set) when there is one.
 bool Fails(const wchar_t* function, DWORD ownError) {
-  wchar_t crash[8] = {};
+  wchar_t crash[16] = {};
   DWORD size = sizeof(crash);
   RegGetValueW(HKEY_LOCAL_MACHINE, kHost.c_str(), (L"Crash" + std::wstring(function)).c_str(), RRF_RT_REG_SZ, nullptr,
                crash, &size);
