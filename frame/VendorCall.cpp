@@ -123,3 +123,15 @@ bool vendorcall::Run(const wchar_t* library, const wchar_t* function, void (*bod
   SetLastError(kVendorCrashed);
   return false;
 }
+
+HMODULE LoadVendorLibrary(const wchar_t* path) noexcept {
+  HMODULE module = nullptr;
+  CallVendor(path, L"LoadLibraryExW", [&] { module = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH); });
+  return module;
+}
+
+void FreeVendorLibrary(HMODULE module) noexcept {
+  wchar_t path[MAX_PATH] = {};  // for the line, should it crash
+  GetModuleFileNameW(module, path, MAX_PATH - 1);
+  CallVendor(path, L"FreeLibrary", [module] { FreeLibrary(module); });
+}

@@ -8,7 +8,9 @@
 // A test chooses the behaviour there: Fail<Function> is an error
 // code to refuse that function with, Crash<Function> a crash in it (Crash.h),
 // StopOnQuery the status query that finds a stop completed (1 when absent, 0
-// never: the process then keeps running).
+// never: the process then keeps running); a broken host: NullControl (success
+// without an interface), NoTable (a manager without a table), FaultOnLoad and
+// FaultOnUnload (an access violation in its DllMain).
 #include <windows.h>
 #include <winsvc.h>
 
@@ -125,13 +127,22 @@ void* WINAPI Open(Object* manager, const wchar_t* name, DWORD reserved) {
 }
 void* const kManager[] = {nullptr, (void*)Release, (void*)Create, nullptr, (void*)Open};
 
-void* WINAPI Manager(Object*) { return Fails(L"OpenMSManager", 0) ? nullptr : New(kManager); }
+void* WINAPI Manager(Object*) {
+  if (Get(kHost, L"NoTable")) return new Object{nullptr, L""};  // holds nothing loaded
+  return Fails(L"OpenMSManager", 0) ? nullptr : New(kManager);
+}
 void* const kControl[] = {nullptr, (void*)Release, (void*)Manager};
 
 }  // namespace
 
 extern "C" __declspec(dllexport) DWORD NotComDllGetInterface(const char* name, void** out) {
   if (lstrcmpA(name, "QvmControl") != 0) return static_cast<DWORD>(E_NOINTERFACE);
-  *out = New(kControl);
+  *out = Get(kHost, L"NullControl") ? nullptr : New(kControl);
   return 0;
+}
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_ATTACH && Get(kHost, L"FaultOnLoad")) CrashIfAsked("av");
+  if (reason == DLL_PROCESS_DETACH && !reserved && Get(kHost, L"FaultOnUnload")) CrashIfAsked("av");
+  return TRUE;
 }
