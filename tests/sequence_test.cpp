@@ -77,10 +77,7 @@ TEST(Sequences, AStepThatFailsThrowsOrCrashesIsThatStepsFailureAndTheRestRun) {
        kRb + "RollbackCustomAction : InstallTessel" + kCrashed + kCat + kRbEnd},
   };
   const ScopedSeam<int (*)(SequenceStep, MSIHANDLE, int)> steps(sequence_seams::step, FakeStep);
-  try {  // the runtime's first throw keeps two handles for the process
-    throw std::bad_alloc();
-  } catch (const std::bad_alloc&) {
-  }
+  try { throw 0; } catch (int) {}  // the process's first exception leaves handles of the runtime's own behind
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     g_calls.clear();
