@@ -39,15 +39,16 @@ int FakeStep(SequenceStep step, MSIHANDLE handle, int mode) {
 TEST(Sequences, AStepThatFailsThrowsOrCrashesIsThatStepsFailureAndTheRestRun) {
   const std::string kIn = "In InstallCustomAction|InstallCustomAction: Calling killExistingORBProcess|",
                     kGone = "InstallCustomAction : Stopped LYNService or it is not present|";
-  const std::string kCat = "Do_Catalog_Action() returned non-zero", kSvc = "InstallORBQVMService() returned non-zero";
-  const std::string kNotStopped = "InstallCustomAction : Failed to Stop LynService 0 and so returning from here ";
-  const std::string kNotStoppedRecord = "In InstallCustomAction : Failed to Stop OLD LynService and so returning from here\n ";
-  const std::string kTessel = "InstallTessel() returned non-zero", kUn = "In UninstallCustomAction|";
-  const std::string kRb = "In RollbackCustomAction - Begin|", kRbEnd = "|In RollbackCustomAction - End";
-  const std::string kCrashed = " crashed with exception 0xc0000005; the call counts as failed|";
-  const std::string kThrew = " ended after an unexpected error: std::bad_alloc|";
+  const std::string kCat = "Do_Catalog_Action() returned non-zero|", kSvc = "InstallORBQVMService() returned non-zero|";
+  const std::string kNotStopped = "InstallCustomAction : Failed to Stop LynService 0 and so returning from here |";
+  const std::string kNotStoppedRecord =
+      "In InstallCustomAction : Failed to Stop OLD LynService and so returning from here| ";
+  const std::string kTessel = "InstallTessel() returned non-zero|", kUn = "In UninstallCustomAction|",
+                    kRb = "In RollbackCustomAction - Begin|", kRbEnd = "In RollbackCustomAction - End|";
+  const std::string kCrashed = " crashed with exception 0xc0000005; the call counts as failed|",
+                    kThrew = " ended after an unexpected error: std::bad_alloc|";
   // action: i(nstall), u(ninstall), r(ollback), I: install with installer handle 0; then the failing step, how,
-  // answer; the calls; the result; installer-log records (each ends in a line break), text-log lines.
+  // answer; the calls; the result; installer-log records, text-log lines, each line ending in "|".
   const struct {
     const char* name; char action, step, how; int answer; std::string calls; int result; std::string records, text;
   } rows[] = {
@@ -58,21 +59,21 @@ TEST(Sequences, AStepThatFailsThrowsOrCrashesIsThatStepsFailureAndTheRestRun) {
       {"install: no installer handle", 'I', 'K', 'a', 0, "K1", -1, "", kIn + kNotStopped},
       {"install: policy throws", 'i', 'P', 't', 0, "K1P1L1C1T1S1", 0, kCat,
        kIn + kGone + "InstallCustomAction : CopyPolicyBackup" + kThrew + kCat},
-      {"install: catalogs fail", 'i', 'C', 'a', 0, "K1P1L1C1T1S1", 0, "", kIn + kGone.substr(0, kGone.size() - 1)},
+      {"install: catalogs fail", 'i', 'C', 'a', 0, "K1P1L1C1T1S1", 0, "", kIn + kGone},
       {"install: catalogs crash", 'i', 'C', 'c', 0, "K1P1L1C1T1S1", 0, "",
-       kIn + kGone + "InstallCustomAction : Do_Catalog_Action" + kCrashed.substr(0, kCrashed.size() - 1)},
-      {"install: platform core fails", 'i', 'T', 'a', 0, "K1P1L1C1T1S1", 0, kCat + "|InstallTessel() returned FALSE",
-       kIn + kGone + kCat + "|InstallCustomAction : Tessel Installation get failed"},
-      {"install: service throws", 'i', 'S', 't', 0, "K1P1L1C1T1S1", 0, kCat + "|" + kSvc,
-       kIn + kGone + kCat + "|InstallCustomAction : InstallORBQVMService" + kThrew + kSvc},
-      {"uninstall", 'u', '-', 'a', 0, "A0C0E0S0T0", 0, kCat + "|" + kTessel, kUn + kCat + "|" + kTessel},
+       kIn + kGone + "InstallCustomAction : Do_Catalog_Action" + kCrashed},
+      {"install: platform core fails", 'i', 'T', 'a', 0, "K1P1L1C1T1S1", 0, kCat + "InstallTessel() returned FALSE|",
+       kIn + kGone + kCat + "InstallCustomAction : Tessel Installation get failed|"},
+      {"install: service throws", 'i', 'S', 't', 0, "K1P1L1C1T1S1", 0, kCat + kSvc,
+       kIn + kGone + kCat + "InstallCustomAction : InstallORBQVMService" + kThrew + kSvc},
+      {"uninstall", 'u', '-', 'a', 0, "A0C0E0S0T0", 0, kCat + kTessel, kUn + kCat + kTessel},
       {"uninstall: InstDir unreadable", 'u', 'T', 'a', 0, "A0C0E0S0T0", 0, kCat, kUn + kCat},
-      {"uninstall: authorisation crashes", 'u', 'A', 'c', 0, "A0C0E0S0T0", 0, kCat + "|" + kTessel,
-       kUn + "UninstallCustomAction : AuthorizeProductUninstall" + kCrashed + kCat + "|" + kTessel},
-      {"uninstall: service fails", 'u', 'S', 'a', -1, "A0C0E0S0T0", 0, kCat + "|" + kSvc + "|" + kTessel,
-       kUn + kCat + "|" + kSvc + "|" + kTessel},
+      {"uninstall: authorisation crashes", 'u', 'A', 'c', 0, "A0C0E0S0T0", 0, kCat + kTessel,
+       kUn + "UninstallCustomAction : AuthorizeProductUninstall" + kCrashed + kCat + kTessel},
+      {"uninstall: service fails", 'u', 'S', 'a', -1, "A0C0E0S0T0", 0, kCat + kSvc + kTessel,
+       kUn + kCat + kSvc + kTessel},
       {"rollback", 'r', '-', 'a', 0, "S0T0C0", 0, kCat, kRb + kCat + kRbEnd},
-      {"rollback: service fails", 'r', 'S', 'a', -1, "S0T0C0", 0, kSvc + "|" + kCat, kRb + kSvc + "|" + kCat + kRbEnd},
+      {"rollback: service fails", 'r', 'S', 'a', -1, "S0T0C0", 0, kSvc + kCat, kRb + kSvc + kCat + kRbEnd},
       {"rollback: platform core crashes", 'r', 'T', 'c', 0, "S0T0C0", 0, "InstallTessel() is Failed|" + kCat,
        kRb + "RollbackCustomAction : InstallTessel" + kCrashed + kCat + kRbEnd},
   };
@@ -84,13 +85,11 @@ TEST(Sequences, AStepThatFailsThrowsOrCrashesIsThatStepsFailureAndTheRestRun) {
     g_failing = row.step, g_how = row.how, g_answer = row.answer;
     BothLogs logs;
     g_handle = row.action == 'I' ? 0 : logs.handle();
-    const int result = logs.Run([&] {
-      return row.action == 'u' ? UninstallCustomAction(g_handle)
-             : row.action == 'r' ? RollbackCustomAction(g_handle) : InstallCustomAction(g_handle);
-    });
-    EXPECT_EQ(result, row.result);
+    auto* action =
+        row.action == 'u' ? UninstallCustomAction : row.action == 'r' ? RollbackCustomAction : InstallCustomAction;
+    EXPECT_EQ(logs.Run([&] { return action(g_handle); }), row.result);
     EXPECT_EQ(g_calls, row.calls);
-    EXPECT_EQ(std::regex_replace(logs.Records(), std::regex("\n(\\||$)"), "$1"), row.records);
-    EXPECT_EQ(Joined(logs.Lines(true)), row.text);
+    EXPECT_EQ(std::regex_replace(logs.Records(), std::regex("\n\\|?"), "|"), row.records);
+    EXPECT_EQ(Joined(logs.Lines(true)) + "|", row.text);
   }
 }
