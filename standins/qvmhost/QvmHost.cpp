@@ -9,8 +9,8 @@
 // code to refuse that function with, Crash<Function> a crash in it (Crash.h),
 // StopOnQuery the status query that finds a stop completed (1 when absent, 0
 // never: the process then keeps running); a broken host: NullControl (success
-// without an interface), NoTable (a manager without a table), FaultOnLoad and
-// FaultOnUnload (an access violation in its DllMain).
+// without an interface), NoTable (a manager without a table), FaultOnLoad (an
+// access violation in its DllMain).
 #include <windows.h>
 #include <winsvc.h>
 
@@ -141,8 +141,7 @@ extern "C" __declspec(dllexport) DWORD NotComDllGetInterface(const char* name, v
   return 0;
 }
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH && Get(kHost, L"FaultOnLoad")) CrashIfAsked("av");
-  if (reason == DLL_PROCESS_DETACH && !reserved && Get(kHost, L"FaultOnUnload")) CrashIfAsked("av");
   return TRUE;
 }
