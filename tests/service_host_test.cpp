@@ -179,6 +179,8 @@ TEST(QvmHost, OperationsAndActionsAnswerSayAndLogWhatTheHostDid) {
       {"uninstall mode: library unsigned", "u1", 'u', -1, kStop + kNoHandle + "stop qvm service|" + kNoHandle +
        "delete qvm service", "|QVM is not communicating because m_pControl == NULL || m_pMgr == NULL|", 1},
       {"validation stop", "s4", 'v', 0, "", kVal + "Sleeping for 2sec Start|" + kVal + "Sleeping for 2sec End", 2, 1},
+      {"validation stop: stopped", "s1", 'v', 0, "", kVal + "OrbService is not running Proceed with Uninstallation"},
+      {"validation stop: host unreachable", "m", 'v', 0, "", kVal + "OrbService is not running Proceed with"},
       {"validation stop: refused", "s4 FailControlService=5", 'v', -1, "",
        "|StopService: Failed ControlService error = 5|" + unable("stop", 5) + "|@In...#..." + kVal +
        "Failed to Stop OrbService (vtnorb), error = " + unable("stop", 5), 1},
