@@ -232,7 +232,7 @@ DWORD NCPrivateLoadAndValidateZPKDll(DllLoadRequest* request) {
   }
 
   if (!request->path.held()) return ERROR_INTERNAL_ERROR;
-  request->module.reset(LoadLibraryExW(request->path.get(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+  request->module.reset(LoadVendorLibrary(request->path.get()));
   if (!request->module) {
     const DWORD error = GetLastError();
     request->path.Free();
@@ -262,11 +262,12 @@ DWORD NCGetDllInterface(const wchar_t* libraryName, const char* interfaceName, v
   const auto getInterface = reinterpret_cast<NotComDllGetInterfaceFn>(
       reinterpret_cast<void*>(GetProcAddress(request.module.get(), "NotComDllGetInterface")));
   DWORD result = kVendorCrashed;  // the answer of a component that crashed
+  void* answer = nullptr;          // handed on only once the call has returned
   if (getInterface == nullptr) {
     result = GetLastError();
-  } else if (!CallVendor(request.path.get(), L"NotComDllGetInterface",
-                         [&] { result = getInterface(interfaceName, interfaceOut); })) {
-    *interfaceOut = nullptr;  // whatever it left there is no interface
+  } else if (CallVendor(request.path.get(), L"NotComDllGetInterface",
+                        [&] { result = getInterface(interfaceName, &answer); })) {
+    *interfaceOut = answer;
   }
   // The component keeps itself loaded for as long as the interfaces it handed out live.
   request.module.reset();

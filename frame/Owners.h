@@ -69,10 +69,10 @@ struct Local {  // what the system hands out with LocalAlloc (security descripto
   static Type Empty() noexcept { return nullptr; }
   static void Close(Type h) noexcept { LocalFree(h); }
 };
-struct Module {
+struct Module {  // a vendor's shut-down code may run in the release
   using Type = HMODULE;
   static Type Empty() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { FreeLibrary(h); }
+  static void Close(Type h) noexcept { FreeVendorLibrary(h); }
 };
 struct RegKey {
   using Type = HKEY;

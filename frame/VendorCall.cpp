@@ -1,5 +1,7 @@
 #include "frame/VendorCall.h"
 
+#include <malloc.h>
+
 #include "frame/Log.h"
 
 #if !defined(_M_X64) && !defined(__x86_64__)
@@ -14,26 +16,24 @@
 // by hand.
 namespace {
 
-const DWORD kMicrosoftCxxException = 0xE06D7363;
-
-// Exceptions that tell of broken code, and the Microsoft runtime's C++
-// exceptions (which no vendor caught). Others are left to whoever raised them:
-// debugger output, the GCC runtime's own exceptions (caught in Run).
+// Exceptions meant for a debugger or for information only, and the GCC
+// runtime's own C++ exceptions (caught in Run), are left to whoever raised
+// them; every other code that no vendor frame took tells of a broken call.
 bool IsFault(DWORD code) {
   switch (code) {
-    case EXCEPTION_ACCESS_VIOLATION:
-    case EXCEPTION_IN_PAGE_ERROR:
-    case EXCEPTION_DATATYPE_MISALIGNMENT:
-    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
-    case EXCEPTION_ILLEGAL_INSTRUCTION:
-    case EXCEPTION_PRIV_INSTRUCTION:
-    case EXCEPTION_INT_DIVIDE_BY_ZERO:
-    case EXCEPTION_INT_OVERFLOW:
-    case EXCEPTION_STACK_OVERFLOW:
-    case kMicrosoftCxxException:
-      return true;
-    default:
+    case EXCEPTION_BREAKPOINT:
+    case EXCEPTION_SINGLE_STEP:
+    case 0x40010005:  // DBG_CONTROL_C
+    case 0x40010006:  // DBG_PRINTEXCEPTION_C
+    case 0x40010008:  // DBG_CONTROL_BREAK
+    case 0x4001000A:  // DBG_PRINTEXCEPTION_WIDE_C
+    case 0x406D1388:  // a thread's name for the debugger
+    case 0x20474343:  // GCC's throw, unwind and forced unwind
+    case 0x21474343:
+    case 0x22474343:
       return false;
+    default:
+      return true;
   }
 }
 
@@ -115,8 +115,23 @@ bool vendorcall::Run(const wchar_t* library, const wchar_t* function, void (*bod
     SetLastError(lastError);
     return true;
   }
+  // The overflow used up the stack's guard page: without a new one the next
+  // overflow in this thread would end the process unannounced.
+  if (code == EXCEPTION_STACK_OVERFLOW) _resetstkoflw();
   InstallLog(L"%s : %s crashed with exception 0x%08x; the call counts as failed", library, function,
              static_cast<unsigned long>(code));
   SetLastError(kVendorCrashed);
   return false;
+}
+
+HMODULE LoadVendorLibrary(const wchar_t* path) noexcept {
+  HMODULE module = nullptr;
+  CallVendor(path, L"LoadLibraryExW", [&] { module = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH); });
+  return module;
+}
+
+void FreeVendorLibrary(HMODULE module) noexcept {
+  wchar_t path[MAX_PATH] = {};  // for the line, should it crash
+  GetModuleFileNameW(module, path, MAX_PATH - 1);
+  CallVendor(path, L"FreeLibrary", [module] { FreeLibrary(module); });
 }

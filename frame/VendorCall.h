@@ -13,6 +13,13 @@
 // every SDK names.
 constexpr DWORD kVendorCrashed = 574;
 
+// LoadLibraryExW (with LOAD_WITH_ALTERED_SEARCH_PATH) and FreeLibrary of a
+// vendor's library, whose own start-up and shut-down code runs inside them: a
+// fault there is logged like a call's, fails the load (null, last error
+// kVendorCrashed) or leaves the library as it is, never freed again.
+HMODULE LoadVendorLibrary(const wchar_t* path) noexcept;
+void FreeVendorLibrary(HMODULE module) noexcept;
+
 namespace vendorcall {
 // Runs body(context) with the calling thread's vendor faults trapped.
 bool Run(const wchar_t* library, const wchar_t* function, void (*body)(void*), void* context) noexcept;

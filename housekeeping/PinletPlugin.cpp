@@ -63,7 +63,7 @@ void UninstallPinletPlugin(UniqueModule& module, int& failed) {
   const std::wstring libraryPath = trayFolder + kSupportLibrary;
   InstallLog(L"UninstallPinletPlugin :  %s", libraryPath.c_str());
   // The library's dependencies live next to it, not on our search path.
-  module.reset(LoadLibraryExW(libraryPath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+  module.reset(LoadVendorLibrary(libraryPath.c_str()));
   if (!module) {
     InstallLog(L"UninstallPinletPlugin :  Unable to load PinletInstSupp.dll %d", static_cast<int>(GetLastError()));
     failed = 1;

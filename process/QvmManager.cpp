@@ -28,12 +28,15 @@ const DWORD kDoesNotExist = 1060;
 
 std::wstring Number(DWORD value) { return std::to_wstring(value); }
 
-// A call into the host; one that crashed has failed: null or FALSE, with
-// kVendorCrashed as its last error.
-template <typename Fn, typename... Args>
-auto Host(const wchar_t* function, Fn fn, Args... args) -> decltype(fn(args...)) {
-  decltype(fn(args...)) result{};
-  CallVendor(names::kQvmHostLibrary, function, [&] { result = fn(args...); });
+// A call into the host through the function at `slot` of the object's table;
+// one that crashed has failed: null or FALSE, with kVendorCrashed as its last
+// error. The table and the function are read inside the guard: a broken
+// object, or one whose library is gone, faults there.
+template <typename Object, typename Slot, typename... Args>
+auto Host(const wchar_t* function, Object* object, Slot slot, Args... args)
+    -> decltype((object->table->*slot)(object, args...)) {
+  decltype((object->table->*slot)(object, args...)) result{};
+  CallVendor(names::kQvmHostLibrary, function, [&] { result = (object->table->*slot)(object, args...); });
   return result;
 }
 
@@ -78,16 +81,18 @@ void QvmManager::LogWithTime(const std::wstring& message) {
 }
 
 void QvmManager::ReportError(const std::wstring& operation, DWORD error) {
-  wchar_t text[512] = {};
-  wsprintfW(text, L"Unable to %lS QVM Service :: %lS, error code :: %d ", operation.c_str(), m_serviceName.c_str(),
-            static_cast<int>(error));
+  wchar_t text[512] = {};  // cut to the buffer, whatever the names' lengths
+  _snwprintf(text, 511, L"Unable to %ls QVM Service :: %ls, error code :: %d ", operation.c_str(),
+             m_serviceName.c_str(), static_cast<int>(error));
   m_statusText = text;
   LogPlain(m_statusText);
 }
 
 bool QvmManager::GetQVMControl() {
   void* control = nullptr;
-  if (NCGetDllInterface(names::kQvmHostLibrary, names::kQvmControlInterface, &control, nullptr) != 0) {
+  // A host that answers success without an interface has failed all the same.
+  if (NCGetDllInterface(names::kQvmHostLibrary, names::kQvmControlInterface, &control, nullptr) != 0 ||
+      control == nullptr) {
     LogPlain(L"Failed to get QVM control");
     return false;
   }
@@ -96,7 +101,7 @@ bool QvmManager::GetQVMControl() {
 }
 
 bool QvmManager::GetMSManager() {
-  m_pMgr.reset(Host(L"OpenMSManager", m_pControl.get()->table->OpenMSManager, m_pControl.get()));
+  m_pMgr.reset(Host(L"OpenMSManager", m_pControl.get(), &QvmControlTable::OpenMSManager));
   if (!m_pMgr) {
     LogPlain(L"GetMSManager: Failed to  OpenMSManager()");
     m_statusText = L"Failed to open QVM Manager";
@@ -117,7 +122,7 @@ bool QvmManager::GetQVMService() {
     return false;
   }
   m_pService.reset(
-      Host(L"OpenService", m_pMgr.get()->table->OpenService, m_pMgr.get(), m_serviceName.c_str(), 0));
+      Host(L"OpenService", m_pMgr.get(), &QvmMSManagerTable::OpenService, m_serviceName.c_str(), 0));
   if (m_pService) {
     LogPlain(L"GetQVMService: Successful " + m_serviceName);
     return true;
@@ -134,7 +139,7 @@ bool QvmManager::InstallService(const std::wstring& profile) {
     m_statusText = L"Unable to CreateService ORB";
     return false;
   }
-  m_pService.reset(Host(L"CreateService", m_pMgr.get()->table->CreateService, m_pMgr.get(), m_serviceName.c_str(),
+  m_pService.reset(Host(L"CreateService", m_pMgr.get(), &QvmMSManagerTable::CreateService, m_serviceName.c_str(),
                         profile.c_str()));
   if (m_pService) {
     m_statusText = L"Successfully installed QVM service :: " + m_serviceName;
@@ -155,7 +160,7 @@ bool QvmManager::StartService() {
     m_statusText = L"Unable to get service handle, unable to start qvm service";
     return false;
   }
-  if (Host(L"StartService", m_pService.get()->table->StartService, m_pService.get(), 0, nullptr)) {
+  if (Host(L"StartService", m_pService.get(), &QvmServiceTable::StartService, 0, nullptr)) {
     m_statusText = L"QVM service :: " + m_serviceName + L" started successfully.";
     return true;
   }
@@ -181,7 +186,7 @@ bool QvmManager::StopService() {
   }
   DWORD state = 0;
   LogPlain(L"StopService: Doing  SERVICE_CONTROL_STOP ");
-  if (!Host(L"ControlService", m_pService.get()->table->ControlService, m_pService.get(), kControlStop, &state)) {
+  if (!Host(L"ControlService", m_pService.get(), &QvmServiceTable::ControlService, kControlStop, &state)) {
     const DWORD error = GetLastError();
     LogPlain(L"StopService: Failed ControlService ");
     LogPlain(L"StopService: Failed ControlService error = " + Number(error));
@@ -197,7 +202,7 @@ bool QvmManager::StopService() {
   state = 0;
   for (int query = 0; query < kStopQueries; ++query) {
     LogPlain(QueryLine(query) + L" ");
-    Host(L"QueryServiceStatus", m_pService.get()->table->QueryServiceStatus, m_pService.get(), &state);
+    Host(L"QueryServiceStatus", m_pService.get(), &QvmServiceTable::QueryServiceStatus, &state);
     LogPlain(QueryLine(query) + L", dwCurrentStatus = " + Number(state));
     if (state == kStateStopped) {
       LogPlain(QueryLine(query) + L", dwCurrentStatus = SERVICE_STOPPED");
@@ -223,7 +228,7 @@ bool QvmManager::DeleteService() {
     m_statusText = L"Unable to get service handle, unable to delete qvm service";
     return false;
   }
-  if (Host(L"DeleteService", m_pService.get()->table->DeleteService, m_pService.get())) {
+  if (Host(L"DeleteService", m_pService.get(), &QvmServiceTable::DeleteService)) {
     m_statusText = L"Successfully deleted QVM service :: " + m_serviceName;
     return true;
   }
@@ -243,7 +248,7 @@ bool QvmManager::IsServiceRunning() {
     return false;
   }
   DWORD state = kStateStopped;
-  if (Host(L"QueryServiceStatus", m_pService.get()->table->QueryServiceStatus, m_pService.get(), &state))
+  if (Host(L"QueryServiceStatus", m_pService.get(), &QvmServiceTable::QueryServiceStatus, &state))
     return state == kStateRunning;
   ReportError(L"getting status", GetLastError());
   return false;

@@ -71,6 +71,10 @@ TEST(Catalogs, InstallRegistersBothNamesAndUninstallRemovesWhatTheInstalledVersi
       {"2.1", L"2.1", "oooo", "oo0o", 1, "ORB version prior to 2.2 found, using orb_64.cat|Successfully uninstalled "
        "LYN catalog file", "ORB version prior to 2.2 found, using orb_64.cat \n|..."},
       {"1.9.3", L"1.9.3", "oooo", "oo0o", 1},
+      {"2 . 1 with blanks", L" 2 . 1 ", "oooo", "oo0o", 1},
+      {"2.10", L"2.10", "oooo", "00oo", 1},
+      {"3.0", L"3.0", "oooo", "00oo", 1},
+      {"10.1.5", L"10.1.5", "oooo", "00oo", 1},
       {"2.1 on 32-bit", L"2.1", "oooo", "ooo0", 1, "...using orb_32.cat|...", "...", [] { return 0; }},
       {"old one refused", L"2.1", "ooDo", "ooDo", 0, "...|UnInstalling LYN catalog file failed"},
       {"one piece", L"2", "oooo", "00oo", 1, notAble},
@@ -104,6 +108,7 @@ TEST(ComponentLoader, FindsVerifiesLoadsAndReleasesTheComponentInTheOrderOfItsFo
   // folders: per folder (platform, current directory, executable's) s signed, u unsigned, t tampered after
   // signing, n signed without the export, . none; for the platform also x (no platform key) or L (too long for the
   // name). from: P, C or E the copy loaded, N pointer nulled, . untouched. library: else a path.
+  const std::wstring endless(32768, L'a');  // its terminator one past the longest name
   const struct {
     const char *name, *folders; DWORD result; char from;
     const wchar_t* library = L"ihcomponent.dll"; DWORD answer = 0;
@@ -121,6 +126,9 @@ TEST(ComponentLoader, FindsVerifiesLoadsAndReleasesTheComponentInTheOrderOfItsFo
       {"export missing", "n..", ERROR_PROC_NOT_FOUND, 'N'},
       {"expired signer tolerated", "s..", 0, 'P', L"ihcomponent.dll", 0x800B0101},
       {"untrusted root refused", "s.s", 0x800B0109, '.', L"ihcomponent.dll", 0x800B0109},
+      {"a network path is the only place", "sss", ERROR_PATH_NOT_FOUND, '.', L"\\\\ih-nowhere\\share\\ihcomponent.dll"},
+      {"an empty name", "sss", ERROR_INVALID_PARAMETER, '.', L""},
+      {"a name without an end", "sss", ERROR_INVALID_PARAMETER, '.', endless.c_str()},
   };
   ScratchFolder platform{L"platform"}, current{L"current"};
   const std::wstring folders[] = {platform.path, current.path, BuildDir() + L"\\tests"};

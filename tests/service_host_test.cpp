@@ -7,6 +7,7 @@
 #include "support/ComponentSupport.h"
 
 #include <regex>
+#include <sstream>
 
 #include "frame/Exports.h"
 #include "frame/Log.h"
@@ -33,7 +34,7 @@ DWORD Value(const std::wstring& key, const wchar_t* name, DWORD value = 0, DWORD
 // service when it has one (a digit; 4 runs a real LynService.exe), p for a
 // profile under "InstDir" (r: the same, but "InstDir" names it drive-relative,
 // no folder to use), x for a LynService.exe the host does not know, then
-// " Knob=value" for the host's behaviour (standins/qvmhost). All of it is gone
+// " Knob=value"s for the host's behaviour (standins/qvmhost). All of it is gone
 // again at the end.
 struct Scene {
   ComponentKeys keys;
@@ -54,9 +55,9 @@ struct Scene {
       keys.SetProduct(L"InstDir", dirRefused ? L"C:ih-components\\svc\\" : folder.path + L"\\");
       WriteFileBytes(folder / L"QVMProfileForLYNService.xml", Narrow(command) + "\r\n");
     }
-    if (!knob.empty())
-      RegSetDword(HKEY_LOCAL_MACHINE, kHost, Widen(knob.substr(1, knob.find('=') - 1)).c_str(),
-                  std::stoul(knob.substr(knob.find('=') + 1)));
+    std::istringstream knobs(knob);
+    for (std::string k; knobs >> k;)
+      RegSetDword(HKEY_LOCAL_MACHINE, kHost, Widen(k.substr(0, k.find('='))), std::stoul(k.substr(k.find('=') + 1)));
     if (state) {
       RegSetString(HKEY_LOCAL_MACHINE, kService, L"Profile", command);
       RegSetDword(HKEY_LOCAL_MACHINE, kService, L"State", state);
@@ -132,6 +133,11 @@ TEST(QvmHost, OperationsAndActionsAnswerSayAndLogWhatTheHostDid) {
       {"install: exists", "s1", 'I', 1, "Qvm service already installed."},
       {"install: library missing", "m", 'I', 0, "Unable to CreateService ORB",
        "@In Constructor Started QVM Module|Failed to get QVM control|@GetQVMControl returned false|" + kClosed},
+      {"broken: no control", "s NullControl=1", 'I', 0, "Unable to CreateService ORB", "|Failed to get QVM control|"},
+      {"broken: manager without table", "s NoTable=1", 'I', 0, unable("install", 574),
+       "#vtnqvma.dll : CreateService crashed...|vtnqvma.dll : Release crashed with exception 0xc0000005"},
+      {"broken: fault on load (Wine's loader takes it)", "s FaultOnLoad=1", 'R', 0, kNoHandle + "get qvm service",
+       "|Failed to get QVM control|"},
       {"no manager", "s FailOpenMSManager=8", '-', 0, "Failed to open QVM Manager",
        "@GetQVMControl returned true|GetMSManager: Failed to  OpenMSManager()|@GetMSManager returned false|@In"},
       {"start", "s1", 'S', 1, "QVM service :: vtnorb started successfully.", "|GetQVMService: Successful vtnorb|@In",
@@ -173,6 +179,8 @@ TEST(QvmHost, OperationsAndActionsAnswerSayAndLogWhatTheHostDid) {
       {"uninstall mode: library unsigned", "u1", 'u', -1, kStop + kNoHandle + "stop qvm service|" + kNoHandle +
        "delete qvm service", "|QVM is not communicating because m_pControl == NULL || m_pMgr == NULL|", 1},
       {"validation stop", "s4", 'v', 0, "", kVal + "Sleeping for 2sec Start|" + kVal + "Sleeping for 2sec End", 2, 1},
+      {"validation stop: stopped", "s1", 'v', 0, "", kVal + "OrbService is not running Proceed with Uninstallation"},
+      {"validation stop: host unreachable", "m", 'v', 0, "", kVal + "OrbService is not running Proceed with"},
       {"validation stop: refused", "s4 FailControlService=5", 'v', -1, "",
        "|StopService: Failed ControlService error = 5|" + unable("stop", 5) + "|@In...#..." + kVal +
        "Failed to Stop OrbService (vtnorb), error = " + unable("stop", 5), 1},

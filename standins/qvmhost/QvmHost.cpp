@@ -8,7 +8,9 @@
 // A test chooses the behaviour there: Fail<Function> is an error
 // code to refuse that function with, Crash<Function> a crash in it (Crash.h),
 // StopOnQuery the status query that finds a stop completed (1 when absent, 0
-// never: the process then keeps running).
+// never: the process then keeps running); a broken host: NullControl (success
+// without an interface), NoTable (a manager without a table), FaultOnLoad (an
+// access violation in its DllMain).
 #include <windows.h>
 #include <winsvc.h>
 
@@ -32,7 +34,7 @@ void Put(const std::wstring& key, const wchar_t* name, DWORD value) {
 // The error the test chose for this function, else the host's own; true (with
 // the last error set) when there is one.
 bool Fails(const wchar_t* function, DWORD ownError) {
-  wchar_t crash[8] = {};
+  wchar_t crash[16] = {};
   DWORD size = sizeof(crash);
   RegGetValueW(HKEY_LOCAL_MACHINE, kHost.c_str(), (L"Crash" + std::wstring(function)).c_str(), RRF_RT_REG_SZ, nullptr,
                crash, &size);
@@ -125,13 +127,21 @@ void* WINAPI Open(Object* manager, const wchar_t* name, DWORD reserved) {
 }
 void* const kManager[] = {nullptr, (void*)Release, (void*)Create, nullptr, (void*)Open};
 
-void* WINAPI Manager(Object*) { return Fails(L"OpenMSManager", 0) ? nullptr : New(kManager); }
+void* WINAPI Manager(Object*) {
+  if (Get(kHost, L"NoTable")) return new Object{nullptr, L""};  // holds nothing loaded
+  return Fails(L"OpenMSManager", 0) ? nullptr : New(kManager);
+}
 void* const kControl[] = {nullptr, (void*)Release, (void*)Manager};
 
 }  // namespace
 
 extern "C" __declspec(dllexport) DWORD NotComDllGetInterface(const char* name, void** out) {
   if (lstrcmpA(name, "QvmControl") != 0) return static_cast<DWORD>(E_NOINTERFACE);
-  *out = New(kControl);
+  *out = Get(kHost, L"NullControl") ? nullptr : New(kControl);
   return 0;
+}
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH && Get(kHost, L"FaultOnLoad")) CrashIfAsked("av");
+  return TRUE;
 }
