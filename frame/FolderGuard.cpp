@@ -354,7 +354,7 @@ bool HeldFolder::PlaceCopy(HANDLE source, const std::wstring& name, bool replace
     return false;
   }
   wchar_t suffix[32];
-  swprintf(suffix, 32, L".%016llx.tmp", random);
+  _snwprintf(suffix, 32, L".%016llx.tmp", random);
   PrivateFolderSecurity security(PrivateFolderSecurity::Users::None);
   file_seams::beforeChange();
   UniqueFile fresh = OpenBelow(handle(), name + suffix, GENERIC_READ | GENERIC_WRITE | DELETE, 0, FILE_CREATE,

@@ -26,7 +26,13 @@ const DWORD kAlreadyRunning = 1056;
 const DWORD kNotRunning = 1062;
 const DWORD kDoesNotExist = 1060;
 
-std::wstring Number(DWORD value) { return std::to_wstring(value); }
+// The system's formatter: std::to_wstring would bring the runtime's own printf into the DLL.
+std::wstring Number(long long value) {
+  wchar_t text[24];
+  _snwprintf(text, 23, L"%lld", value);
+  text[23] = L'\0';
+  return text;
+}
 
 // A call into the host through the function at `slot` of the object's table;
 // one that crashed has failed: null or FALSE, with kVendorCrashed as its last
@@ -174,7 +180,7 @@ bool QvmManager::StartService() {
 }
 
 std::wstring QvmManager::QueryLine(int query) const {
-  return L"StopService: Doing QueryServiceStatus " + std::to_wstring(query) + L"th time";
+  return L"StopService: Doing QueryServiceStatus " + Number(query) + L"th time";
 }
 
 bool QvmManager::StopService() {

@@ -105,3 +105,42 @@ TEST(DirectoryTree, CreatesEachMissingLevelOnce) {
     EXPECT_TRUE(PathExists(row.exists));
   }
 }
+
+// What a support engineer reads first, beside the logs: the shipped DLL's
+// version, from the project's one version number, and its origin.
+TEST(ShippedDll, PropertiesCarryTheProjectVersionAndOrigin) {
+  const std::wstring dll = BuildDir() + L"\\InstallHelper.dll";
+  std::vector<char> info(GetFileVersionInfoSizeW(dll.c_str(), nullptr));
+  ASSERT_FALSE(info.empty());
+  ASSERT_TRUE(GetFileVersionInfoW(dll.c_str(), 0, static_cast<DWORD>(info.size()), info.data()));
+  const auto query = [&](const std::wstring& name) -> const void* {
+    void* value = nullptr;
+    UINT length = 0;
+    return VerQueryValueW(info.data(), name.c_str(), &value, &length) && length ? value : nullptr;
+  };
+  const auto text = [&](const wchar_t* name) {
+    const void* value = query(std::wstring(L"\\StringFileInfo\\040904b0\\") + name);
+    return value ? std::wstring(static_cast<const wchar_t*>(value)) : L"(none)";
+  };
+  const auto numbers = [](DWORD ms, DWORD ls) {
+    return std::to_wstring(HIWORD(ms)) + L"." + std::to_wstring(LOWORD(ms)) + L"." + std::to_wstring(HIWORD(ls)) +
+           L"." + std::to_wstring(LOWORD(ls));
+  };
+  const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(query(L"\\"));
+  ASSERT_NE(fixed, nullptr);
+  const struct {
+    const char* name; std::wstring got, expected;
+  } rows[] = {{"file version numbers", numbers(fixed->dwFileVersionMS, fixed->dwFileVersionLS), IH_VERSION L".0"},
+              {"product version numbers", numbers(fixed->dwProductVersionMS, fixed->dwProductVersionLS),
+               IH_VERSION L".0"},
+              {"FileVersion", text(L"FileVersion"), IH_VERSION},
+              {"ProductVersion", text(L"ProductVersion"), IH_VERSION},
+              {"CompanyName", text(L"CompanyName"), L"Norvale"},
+              {"FileDescription", text(L"FileDescription"), L"LYN installer custom actions"},
+              {"OriginalFilename", text(L"OriginalFilename"), L"InstallHelper.dll"},
+              {"ProductName", text(L"ProductName"), L"Norvale LYN"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(row.got, row.expected);
+  }
+}

@@ -1,0 +1,28 @@
+# cmake -DREADME=... -DOUT=... -P UsingSection.cmake
+# Writes the README's "Using it in your package" section, heading included,
+# up to the next heading of the same or a higher level, into OUT.
+file(READ "${README}" text)
+string(REGEX MATCH "(^|\n)(#+) Using it in your package[ \t]*\n" heading "${text}")
+if(NOT heading)
+  message(FATAL_ERROR "${README} has no \"Using it in your package\" section")
+endif()
+string(LENGTH "${CMAKE_MATCH_2}" level)
+string(REGEX REPLACE "^\n" "" heading "${heading}")
+string(FIND "${text}" "${heading}" start)
+string(SUBSTRING "${text}" ${start} -1 text)
+string(LENGTH "${heading}" headingLength)
+string(SUBSTRING "${text}" ${headingLength} -1 rest)
+# The next heading of this level or higher: a line of 1 to level "#" and a blank.
+set(next "\n#")
+if(level GREATER 1)
+  foreach(i RANGE 2 ${level})
+    string(APPEND next "#?")
+  endforeach()
+endif()
+string(REGEX MATCH "${next} " end "${rest}")
+if(end)
+  string(FIND "${rest}" "${end}" restEnd)
+  math(EXPR length "${headingLength} + ${restEnd} + 1")
+  string(SUBSTRING "${text}" 0 ${length} text)
+endif()
+file(WRITE "${OUT}" "${text}")
