@@ -23,7 +23,12 @@ export WINEPREFIX=$out/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtm
 wineserver -k 2>/dev/null || true
 rm -rf "$WINEPREFIX" "$out"/*.log "$out"/*.result "$out"/*.txt "$out"/*.bat "$out"/*.out
 echo "Preparing a fresh Wine prefix in $WINEPREFIX ..."
-wineboot -i </dev/null >/dev/null 2>&1
+# Wine finds a prefix's server by the folder's device and inode: a server still
+# running for a deleted folder whose inode the new one got would take this
+# prefix's requests. Whatever server answers for the new, empty folder is such one.
+mkdir -p "$WINEPREFIX"
+wineserver -k 2>/dev/null || true
+wineboot -i </dev/null >"$out/wineboot.out" 2>&1 || { cat "$out/wineboot.out" >&2; false; }
 wineserver -w
 # Background processes must not hold our output open.
 wineserver -p60 </dev/null >/dev/null 2>&1
