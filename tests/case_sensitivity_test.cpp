@@ -30,7 +30,6 @@ std::string Cur(std::string v) { return kTight + "currentVersion: " + v + " Wind
 std::string Ver(const std::string& v) { return "\r\nMicrosoft Windows [Version " + v + "]\r\n"; }
 std::string Enabled(const std::string& dir) { return P + "Case Sensitivity is enabled for folder " + dir; }
 
-const std::string PF = "C:\\Program Files\\Norvale", PD = "C:\\ProgramData\\Norvale", LYN = PF + "\\LYN";
 const std::vector<std::string> kDirectories = {
     "C:\\ProgramData", PF, PD, PD + "\\LYN", LYN, PD + "\\LYN\\Policy\\Temp", PD + "\\LYN\\Policy", PD + "\\LYN\\Logs",
     LYN + "\\en", LYN + "\\x64", LYN + "\\x86", LYN + "\\x64\\x64", LYN + "\\x64\\x86",

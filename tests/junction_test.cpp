@@ -7,7 +7,6 @@ using namespace testsupport;
 
 namespace {
 
-const std::string PF = "C:\\Program Files\\Norvale", PD = "C:\\ProgramData\\Norvale", LYN = PF + "\\LYN";
 // In the order examined: the two walked folders up to the root, then the single ones.
 const std::vector<std::string> kExamined = {
     LYN, PF, "C:\\Program Files", "C:\\", PD + "\\LYN\\Policy\\Temp", PD + "\\LYN\\Policy", PD + "\\LYN", PD,

@@ -151,10 +151,7 @@ TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
        "Policy file left alone: CommonAppDataFolder is not a full path: rel\\"},
   };
   ComponentKeys keys;
-  wchar_t cwd[MAX_PATH] = {};
-  GetCurrentDirectoryW(MAX_PATH, cwd);
-  const ScopeExit back([&cwd] { SetCurrentDirectoryW(cwd); });
-  SetCurrentDirectoryW(scratch.path.c_str());
+  const ScopedCurrentDirectory inScratch(scratch.path);
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     keys.SetProduct(L"CommonAppDataFolder", row.value);
