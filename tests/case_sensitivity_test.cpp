@@ -68,11 +68,7 @@ FARPROC WINAPI WithoutTheLast(HMODULE ntdll, LPCSTR name) {
 // the opening is checked and counted, the query answers as the row says.
 TEST(CaseSensitivityCheck, VersionAndFirstCaseSensitiveOrFailingDirectoryDecide) {
   const std::wstring verFile = BuildDir() + L"\\fakeshell-ver.txt";
-  ScopeExit cleanup([&] {
-    DeleteFileW(verFile.c_str());
-    RemoveTree(Widen(PF));
-    RemoveTree(Widen(PD));
-  });
+  ScopeExit cleanup([&] { DeleteFileW(verFile.c_str()); RemoveTree(Widen(PF)); RemoveTree(Widen(PD)); });
   for (const auto& dir : kDirectories) ASSERT_EQ(CreateDirectoryTree(Widen(dir)), 1);
   ASSERT_TRUE(RemoveTree(Widen(LYN + "\\en")) && WriteFileBytes(Widen(LYN + "\\en"), "not a folder"));
   std::vector<std::string> transcript = {P + "In Case Sensitivity check function", P + "In Command Execute Function",

@@ -16,8 +16,6 @@ using namespace testsupport;
 
 namespace {
 
-using Lines = std::vector<std::string>;
-const REGSAM k64 = KEY_WOW64_64KEY, k32 = KEY_WOW64_32KEY;
 const HKEY kLm = HKEY_LOCAL_MACHINE;
 const wchar_t kGeneralKey[] = L"Software\\Norvale\\LYN\\General",
               kPluginKey[] = L"SOFTWARE\\Veltan\\Pinlet\\Plugins\\ORBPinletPlugin",
@@ -170,7 +168,6 @@ TEST(TrayPlugin, UnregistersThroughTheTrayApplicationsLibraryAndReleasesIt) {
   } rows[] = {
       // clang-format off
       {"both calls succeed",  L"full", 0, 0, 0, k64, On64, full},
-      {"tray folder only in the 64-bit view", 0, L"full", 0, 0, k64, On64, full},
       {"no library", L"missing", 0, 0, 0, k64, On64, {said("Unable to load PinletInstSupp.dll 126"), failed, end}},
       {"the 32-bit view first", L"noprep", L"full", 0, 0, k64, On64,
        {said("could not load function PluginUninstallPrep."), failed, unloaded, end}},

@@ -6,7 +6,6 @@ using namespace testsupport;
 
 namespace {
 const std::wstring kKey = L"Software\\Norvale\\IHRegistryTest", kBase = L"HKEY_LOCAL_MACHINE\\" + kKey;
-const REGSAM k32 = KEY_WOW64_32KEY, k64 = KEY_WOW64_64KEY;
 
 // One call of the helper as text: S/D read a string/number (a failed read shows what the output held afterwards);
 // s/d write the view's name or 42, then read it back; v/k delete a value/key, then tell whether the key is there.

@@ -58,7 +58,6 @@ TEST(Sequences, AStepThatFailsThrowsOrCrashesIsThatStepsFailureAndTheRestRun) {
       {"install: no installer handle", 'I', 'K', 'a', 0, "K1", -1, "", kIn + kNotStopped},
       {"install: policy throws", 'i', 'P', 't', 0, "K1P1L1C1T1S1", 0, kCat,
        kIn + kGone + "InstallCustomAction : CopyPolicyBackup" + kThrew + kCat},
-      {"install: catalogs fail", 'i', 'C', 'a', 0, "K1P1L1C1T1S1", 0, "", kIn + kGone},
       {"install: catalogs crash", 'i', 'C', 'c', 0, "K1P1L1C1T1S1", 0, "",
        kIn + kGone + "InstallCustomAction : Do_Catalog_Action" + kCrashed},
       {"install: platform core fails", 'i', 'T', 'a', 0, "K1P1L1C1T1S1", 0, kCat + "InstallTessel() returned FALSE|",

@@ -136,8 +136,8 @@ void MachineKeys::Clear() {
   }
 }
 
-bool RegSetRaw(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD type, const void* data, DWORD size,
-               REGSAM view) {
+bool RegSetRaw(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD type, const void* data,
+               DWORD size, REGSAM view) {
   UniqueRegKey key;
   return RegCreateKeyExW(root, subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, key.put(), nullptr) ==
              ERROR_SUCCESS &&

@@ -137,8 +137,8 @@ struct ScopedCurrentDirectory : NoCopy {
 };
 
 // Raw registry access for arranging and checking state in tests: a value of any type and bytes, a string, a number.
-bool RegSetRaw(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD type, const void* data, DWORD size,
-               REGSAM view = 0);
+bool RegSetRaw(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD type, const void* data,
+               DWORD size, REGSAM view = 0);
 bool RegSetString(HKEY root, const std::wstring& subKey, const std::wstring& name, const std::wstring& value,
                   REGSAM view = 0);
 bool RegSetDword(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD value, REGSAM view = 0);
@@ -154,6 +154,8 @@ std::string UnixPath(const std::wstring& windowsPath);
 std::wstring BuildDir();
 std::wstring StandInPath(const std::wstring& name);
 
+using Lines = std::vector<std::string>;
+const REGSAM k64 = KEY_WOW64_64KEY, k32 = KEY_WOW64_32KEY;  // the registry's views
 // The product's folders, as the checks walk them.
 const std::string PF = "C:\\Program Files\\Norvale", PD = "C:\\ProgramData\\Norvale", LYN = PF + "\\LYN";
 
