@@ -2,20 +2,12 @@
 // tests can stand in any Windows version text, or none at all.
 //   IH_FAKESHELL_OUTPUT  file whose bytes are printed as they are (unset: print nothing)
 //   IH_FAKESHELL_EXIT    exit code (default 0)
-//   IH_FAKESHELL_CALLS   file to which each call appends its arguments and a line end
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 
 int main(int argc, char** argv) {
-  std::string arguments;
-  for (int i = 1; i < argc; ++i) arguments += (i > 1 ? " " : "") + std::string(argv[i]);
-  if (FILE* calls = getenv("IH_FAKESHELL_CALLS") ? fopen(getenv("IH_FAKESHELL_CALLS"), "ab") : nullptr) {
-    fputs((arguments + "\n").c_str(), calls);
-    fclose(calls);
-  }
   if (argc != 3 || lstrcmpiA(argv[1], "/c") != 0 || lstrcmpiA(argv[2], "ver") != 0) return 1;
   if (FILE* output = getenv("IH_FAKESHELL_OUTPUT") ? fopen(getenv("IH_FAKESHELL_OUTPUT"), "rb") : nullptr) {
     char buffer[4096];

@@ -30,7 +30,6 @@ std::string Cur(std::string v) { return kTight + "currentVersion: " + v + " Wind
 std::string Ver(const std::string& v) { return "\r\nMicrosoft Windows [Version " + v + "]\r\n"; }
 std::string Enabled(const std::string& dir) { return P + "Case Sensitivity is enabled for folder " + dir; }
 
-const std::string PF = "C:\\Program Files\\Norvale", PD = "C:\\ProgramData\\Norvale", LYN = PF + "\\LYN";
 const std::vector<std::string> kDirectories = {
     "C:\\ProgramData", PF, PD, PD + "\\LYN", LYN, PD + "\\LYN\\Policy\\Temp", PD + "\\LYN\\Policy", PD + "\\LYN\\Logs",
     LYN + "\\en", LYN + "\\x64", LYN + "\\x86", LYN + "\\x64\\x64", LYN + "\\x64\\x86",
@@ -69,11 +68,7 @@ FARPROC WINAPI WithoutTheLast(HMODULE ntdll, LPCSTR name) {
 // the opening is checked and counted, the query answers as the row says.
 TEST(CaseSensitivityCheck, VersionAndFirstCaseSensitiveOrFailingDirectoryDecide) {
   const std::wstring verFile = BuildDir() + L"\\fakeshell-ver.txt";
-  ScopeExit cleanup([&] {
-    DeleteFileW(verFile.c_str());
-    RemoveTree(Widen(PF));
-    RemoveTree(Widen(PD));
-  });
+  ScopeExit cleanup([&] { DeleteFileW(verFile.c_str()); RemoveTree(Widen(PF)); RemoveTree(Widen(PD)); });
   for (const auto& dir : kDirectories) ASSERT_EQ(CreateDirectoryTree(Widen(dir)), 1);
   ASSERT_TRUE(RemoveTree(Widen(LYN + "\\en")) && WriteFileBytes(Widen(LYN + "\\en"), "not a folder"));
   std::vector<std::string> transcript = {P + "In Case Sensitivity check function", P + "In Command Execute Function",

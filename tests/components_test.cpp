@@ -61,19 +61,20 @@ void Place(const std::wstring& folder, const std::vector<std::wstring>& files) {
 
 TEST(Catalogs, InstallRegistersBothNamesAndUninstallRemovesWhatTheInstalledVersionRegistered) {
   const std::string notAble = "Not able to find Major and Minor versions|...";
+  // version L"install...": install mode, with InstDir as it says.
   const struct {
-    const char *name; const wchar_t* version;  // L"install": install mode
-    const char *before, *after; int result; std::string text = "...", records = "...";
-    int (*is64Bit)() = [] { return 1; };
+    const char *name; const wchar_t* version; const char *before, *after; int result;
+    std::string text = "...", records = "..."; int (*is64Bit)() = [] { return 1; };
   } rows[] = {
       {"first in the way", L"install", "D000", "DP00", 1, "Installing LYN catalog file failed|..."},
       {"second in the way", L"install", "0D00", "PD00", 0, "...|Installing lyn_IntelSha256.cat catalog file failed|"},
+      {"no InstDir: the bare name, from the current folder", L"install, no InstDir", "0000", "PP00", 1},
+      {"path cut to 259 characters", L"install, long InstDir", "0000", "PP00", 1},
       {"2.1", L"2.1", "oooo", "oo0o", 1, "ORB version prior to 2.2 found, using orb_64.cat|Successfully uninstalled "
        "LYN catalog file", "ORB version prior to 2.2 found, using orb_64.cat \n|..."},
       {"1.9.3", L"1.9.3", "oooo", "oo0o", 1},
       {"2 . 1 with blanks", L" 2 . 1 ", "oooo", "oo0o", 1},
       {"2.10", L"2.10", "oooo", "00oo", 1},
-      {"3.0", L"3.0", "oooo", "00oo", 1},
       {"10.1.5", L"10.1.5", "oooo", "00oo", 1},
       {"2.1 on 32-bit", L"2.1", "oooo", "ooo0", 1, "...using orb_32.cat|...", "...", [] { return 0; }},
       {"old one refused", L"2.1", "ooDo", "ooDo", 0, "...|UnInstalling LYN catalog file failed"},
@@ -85,17 +86,21 @@ TEST(Catalogs, InstallRegistersBothNamesAndUninstallRemovesWhatTheInstalledVersi
       {"2.2, second refused", L"2.2", "oDoo", "0Doo", 0, "...catFileNameForIntelSha256.cat file failed"},
   };
   ScratchFolder product{L"product"};
+  const std::wstring longer(232, L'a');  // with "lyn.cat" behind, its first 259 characters end in "ly"
   WriteFileBytes(product / L"lyn.cat", "P");
+  WriteFileBytes(product / (longer + L"ly"), "P");
+  const ScopedCurrentDirectory inProduct(product.path);
   ScopedSeam<BOOL(WINAPI*)(HCATADMIN, LPCWSTR, DWORD)> removal(catalog_seams::removeCatalog, &RemoveUnlessFolder);
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     ComponentKeys keys;
-    keys.SetProduct(L"InstDir", product.path + L"\\");
+    if (!wcsstr(row.version, L"no InstDir"))
+      keys.SetProduct(L"InstDir", product.path + L"\\" + (wcsstr(row.version, L"long") ? longer : L""));
     keys.SetProduct(L"Version", row.version);
     Database(row.before);
     ScopedSeam<int (*)()> platform(platform_seams::is64BitWindows, row.is64Bit);
     BothLogs logs;
-    EXPECT_EQ(logs.Run([&] { return Do_Catalog_Action(logs.handle(), wcscmp(row.version, L"install") == 0); }),
+    EXPECT_EQ(logs.Run([&] { return Do_Catalog_Action(logs.handle(), !wcsncmp(row.version, L"install", 7)); }),
               row.result);
     EXPECT_EQ(Database(), row.after);
     EXPECT_TRUE(Matches(logs.Text(), row.text));
@@ -111,20 +116,22 @@ TEST(ComponentLoader, FindsVerifiesLoadsAndReleasesTheComponentInTheOrderOfItsFo
   const std::wstring endless(32768, L'a');  // its terminator one past the longest name
   const struct {
     const char *name, *folders; DWORD result; char from;
-    const wchar_t* library = L"ihcomponent.dll"; DWORD answer = 0;
+    const wchar_t* library = L"ihcomponent.dll"; DWORD answer = 0; HMODULE module = nullptr;  // its folder the last
   } rows[] = {
       {"with the key the current directory is skipped", ".ss", 0, 'E'},
       {"without the key the current directory", "xss", 0, 'C'},
       {"then the executable's folder", "x.s", 0, 'E'},
       {"platform folder too long for the name", "Lss", 0, 'E'},
       {"nowhere", "...", ERROR_FILE_NOT_FOUND, '.'},
-      {"unsigned in the platform folder", "uss", 0x800B0100, '.'},
       {"unsigned in the current directory", "xus", 0x800B0100, '.'},
       {"tampered in the executable's folder", "..t", 0x80096010, '.'},
       {"a path is the only place", "ss.", 0, 'C', L"C:\\ih-components\\current\\ihcomponent.dll"},
       {"a missing path has no fallback", "s.s", ERROR_FILE_NOT_FOUND, '.', L"C:\\ih-components\\current\\x.dll"},
       {"export missing", "n..", ERROR_PROC_NOT_FOUND, 'N'},
       {"expired signer tolerated", "s..", 0, 'P', L"ihcomponent.dll", 0x800B0101},
+      {"security settings tolerated", "s..", 0, 'P', L"ihcomponent.dll", 0x80092026},
+      {"failed revocation check tolerated", "s..", 0, 'P', L"ihcomponent.dll", 0x800B010E},
+      {"a module's folder last", "x.s", 2, '.', L"ihcomponent.dll", 0, GetModuleHandleW(L"kernel32.dll")},
       {"untrusted root refused", "s.s", 0x800B0109, '.', L"ihcomponent.dll", 0x800B0109},
       {"a network path is the only place", "sss", ERROR_PATH_NOT_FOUND, '.', L"\\\\ih-nowhere\\share\\ihcomponent.dll"},
       {"an empty name", "sss", ERROR_INVALID_PARAMETER, '.', L""},
@@ -132,15 +139,13 @@ TEST(ComponentLoader, FindsVerifiesLoadsAndReleasesTheComponentInTheOrderOfItsFo
   };
   ScratchFolder platform{L"platform"}, current{L"current"};
   const std::wstring folders[] = {platform.path, current.path, BuildDir() + L"\\tests"};
-  wchar_t previousDirectory[MAX_PATH];
-  GetCurrentDirectoryW(MAX_PATH, previousDirectory);
-  SetCurrentDirectoryW(current.path.c_str());
+  const ScopedCurrentDirectory inCurrent(current.path);
   ScopedSeam<LONG(WINAPI*)(HWND, GUID*, LPVOID)> verification(loader_seams::winVerifyTrust, &AnswerChosen);
   const std::wstring standIns = BuildDir() + L"\\standins\\component\\";
-  void* handedOut = nullptr;  // Wine keeps what its first verifications and load set up
-  NCGetDllInterface(L"C:\\ih-components\\x.dll", "ModulePath", &handedOut, nullptr);
-  NCGetDllInterface((standIns + L"signed\\ihcomponent.dll").c_str(), "ModulePath", &handedOut, nullptr);
-  LocalFree(handedOut);
+  void* out = nullptr;  // Wine keeps what its first verifications and load set up
+  NCGetDllInterface(L"C:\\ih-components\\x.dll", "ModulePath", &out, nullptr);
+  NCGetDllInterface((standIns + L"signed\\ihcomponent.dll").c_str(), "ModulePath", &out, nullptr);
+  LocalFree(out);
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     ComponentKeys keys;
@@ -152,17 +157,16 @@ TEST(ComponentLoader, FindsVerifiesLoadsAndReleasesTheComponentInTheOrderOfItsFo
         CopyFileW((standIns + kVariants[kind - "sutn"] + L"\\ihcomponent.dll").c_str(), copy.c_str(), FALSE);
     }
     g_answer = row.answer;
-    handedOut = &g_answer;
+    out = &g_answer;
     BothLogs logs;
-    EXPECT_EQ(logs.Run([&] { return NCGetDllInterface(row.library, "ModulePath", &handedOut, nullptr); }), row.result);
+    EXPECT_EQ(logs.Run([&] { return NCGetDllInterface(row.library, "ModulePath", &out, row.module); }), row.result);
     EXPECT_EQ(GetModuleHandleW(L"ihcomponent.dll"), nullptr);  // released again
     const char* from = strchr("PCE", row.from);
-    const std::wstring got = !handedOut ? L"N" : handedOut == &g_answer ? L"." : static_cast<wchar_t*>(handedOut);
+    const std::wstring got = !out ? L"N" : out == &g_answer ? L"." : static_cast<wchar_t*>(out);
     EXPECT_EQ(Narrow(got), from ? Narrow(folders[from - "PCE"]) + "\\ihcomponent.dll" : std::string(1, row.from));
-    if (handedOut != &g_answer) LocalFree(handedOut);
+    if (out != &g_answer) LocalFree(out);
   }
   DeleteFileW((folders[2] + L"\\ihcomponent.dll").c_str());
-  SetCurrentDirectoryW(previousDirectory);
 }
 
 TEST(PlatformCore, InstallsAfterTheCertificatesAndRemovesFromAFreshTemporaryCopyOfTheUninstallSet) {
@@ -184,7 +188,7 @@ TEST(PlatformCore, InstallsAfterTheCertificatesAndRemovesFromAFreshTemporaryCopy
                                 "ZPK uninstall file set to temporary folder ",
                     noDir = "...|InstallTessel : Unable to get LYN installation directory",
                     noDirRecord = "InstallTessel: Unable to get the LYN install directory";
-  // state: t trvinfo.exe present (else only another program, as with older platforms); "InstDir" i set, e empty,
+  // state: t trvinfo.exe present (else only another program, as with older platforms); "InstDir" i set,
   // d relative, q with a quote; platform key with p the uninstall set, r its ".pre" form, m a member missing in both
   // forms, L a folder too long for the set; z the five names of an unseeded rand() taken by folders first.
   // exitRule: see standins/vendortool.cpp.
@@ -202,7 +206,6 @@ TEST(PlatformCore, InstallsAfterTheCertificatesAndRemovesFromAFreshTemporaryCopy
        "...|InstallVeltanCerts: Failed " + trvinfo + " /LoadCerts " + failedCerts + "...",
        "...|InstallVeltanCerts: Failed" + trvinfo + " /LoadCerts " + failedCerts + "...", L"/LoadCerts=1"},
       {"no InstDir", 1, "tp", 0, "", noDir, noDirRecord},
-      {"empty InstDir", 1, "tpe", 0, "", noDir, noDirRecord},
       {"relative InstDir", 1, "tpd", 0, "", noDir, noDirRecord},
       {"InstDir with a quote", 1, "tpq", 0, "", noDir, noDirRecord},
       {"names of an unseeded generator taken", 0, "ipz", 1, removal + " -l ...\r\n"},
@@ -221,8 +224,8 @@ TEST(PlatformCore, InstallsAfterTheCertificatesAndRemovesFromAFreshTemporaryCopy
     const std::wstring pre = strchr(row.state, 'r') ? L".pre" : L"";
     Place(platform, {L"vtnhidin.exe" + pre, L"vtnhidid.xml" + pre,
                      strchr(row.state, 'm') ? L"vtnprod.xml.pre" : L"vtnprod.xml" + pre});
-    const std::wstring dirs[] = {product.path + L"\\", L"", L"product\\", product.path + L"\"\\"};  // i e d q
-    if (const char* d = strpbrk(row.state, "iedq")) keys.SetProduct(L"InstDir", dirs[strchr("iedq", *d) - "iedq"]);
+    const std::wstring dirs[] = {product.path + L"\\", L"product\\", product.path + L"\"\\"};  // i d q
+    if (const char* d = strpbrk(row.state, "idq")) keys.SetProduct(L"InstDir", dirs[strchr("idq", *d) - "idq"]);
     if (strpbrk(row.state, "prmL")) keys.SetPlatformFolder(strchr(row.state, 'L') ? std::wstring(250, L'a') : platform);
     ScopedEnvironmentVariable exitRule(L"IH_VENDOR_EXIT", row.exitRule);
     ScopedSeam<int (*)()> bits(platform_seams::is64BitWindows, row.bits32 ? +[] { return 0; } : +[] { return 1; });
@@ -242,27 +245,36 @@ TEST(PlatformCore, InstallsAfterTheCertificatesAndRemovesFromAFreshTemporaryCopy
     EXPECT_FALSE(Found(temp / L"vtnzpk*"));
     DeleteFileW(calls.c_str());
   }
-  // Called directly: the program's exit code comes back (no log or trace file given); an over-long command line
-  // is refused before anything runs; a program that outlasts the time-out is left running with its folder.
+  // Called directly, no log or trace file given: the program's exit code comes back; a command line too long for the
+  // log is logged as two lines and run all the same, one too long for its buffer is refused before anything runs; a
+  // program that cannot start fails the call; one that outlasts the time-out is left running with its folder, whose
+  // deletion stops at the member in use. extra: that many characters of extra arguments.
+  const struct {
+    const char* name; DWORD timeout; size_t extra; DWORD result; std::string text; bool broken = false;
+  } direct[] = {
+      {"exit code", INFINITE, 0, 0, "...|TESSEL: [INFO] CreateProcess [\"...\\vtnhidin.exe\" -u -g " + id + "]"},
+      {"log line too long", INFINITE, 1100, 0, "...Error formatting the following log message|...CreateProcess [%s]"},
+      {"too long", INFINITE, 4100, 111, "...uninstaller is longer than 4095 characters [...]"},
+      {"not a program", INFINITE, 0, 193, "...|...Failed to create vtnhidin.exe process [...] [193]", true},
+      {"time-out", 300, 0, 1460, "...|...Timed out waiting for vtnhidin uninstaller to complete|...Failed to delete "
+       "temporary file [...\\vtnhidin.exe] [5]"},
+  };
   ComponentKeys keys;
   keys.SetPlatformFolder(platform);
-  ScopedEnvironmentVariable exitRule(L"IH_VENDOR_EXIT", L"-u=7");
-  DWORD exitCode = 0;
-  const auto uninstall = [&](DWORD timeout, const wchar_t* extra) {
-    return uninstallTessel(Widen(id).c_str(), exitCode, nullptr, nullptr, timeout, LogTesselMessage, extra);
-  };
-  EXPECT_EQ(uninstall(INFINITE, nullptr), 0u);
-  EXPECT_EQ(exitCode, 7u);
-  LogCapture log;
-  EXPECT_EQ(uninstall(INFINITE, std::wstring(4100, L'x').c_str()), 111u);
-  EXPECT_TRUE(Matches(Joined(log.Lines()),
-                      "...[ERROR] Command line of the vtnhidin uninstaller is longer than 4095 characters [...]"));
-  EXPECT_TRUE(Matches(ReadFileBytes(calls), removal + "\r\n"));
-  EXPECT_FALSE(Found(temp / L"vtnzpk*"));
   const UniqueKernelHandle finish(CreateEventW(nullptr, TRUE, FALSE, L"IH_VENDOR_FINISH"));
-  ScopedEnvironmentVariable wait(L"IH_VENDOR_EXIT", L"-u=wait");
-  EXPECT_EQ(uninstall(300, nullptr), 1460u);
-  EXPECT_TRUE(Found(temp / L"vtnzpk*"));  // its program still runs from it
+  for (const auto& row : direct) {
+    SCOPED_TRACE(row.name);
+    Place(platform, {L"vtnhidin.exe", L"vtnhidid.xml", L"vtnprod.xml"});
+    if (row.broken) WriteFileBytes(platform + L"\\vtnhidin.exe", "not a program");
+    ScopedEnvironmentVariable exitRule(L"IH_VENDOR_EXIT", row.timeout == INFINITE ? L"-u=7" : L"-u=wait");
+    DWORD exitCode = 0;
+    LogCapture log;
+    EXPECT_EQ(uninstallTessel(Widen(id).c_str(), exitCode, nullptr, nullptr, row.timeout, LogTesselMessage,
+                              row.extra ? std::wstring(row.extra, L'x').c_str() : nullptr), row.result);
+    EXPECT_EQ(exitCode, row.result ? 87u : 7u);  // the program's, when it ran to its end
+    EXPECT_TRUE(Matches(Joined(log.Lines()), row.text));
+    EXPECT_EQ(Found(temp / L"vtnzpk*"), row.timeout != INFINITE);
+  }
   SetEvent(finish.get());
   for (int i = 0; i < 100 && !RemoveTree(temp.path); ++i) Sleep(100);
   RemoveTree(toolFolder);

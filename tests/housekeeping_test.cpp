@@ -16,8 +16,6 @@ using namespace testsupport;
 
 namespace {
 
-using Lines = std::vector<std::string>;
-const REGSAM k64 = KEY_WOW64_64KEY, k32 = KEY_WOW64_32KEY;
 const HKEY kLm = HKEY_LOCAL_MACHINE;
 const wchar_t kGeneralKey[] = L"Software\\Norvale\\LYN\\General",
               kPluginKey[] = L"SOFTWARE\\Veltan\\Pinlet\\Plugins\\ORBPinletPlugin",
@@ -122,8 +120,8 @@ TEST(PolicyBackup, EndedAtAnyChangeLeavesThePolicyWholeInOnePlace) {
   const std::string p(10000, 'p'), drive = UnixPath(L"C:\\") + "/../dosdevices/s:";
   const std::wstring policy = L"S:\\Norvale\\LYN\\Policy\\LYNPolicy.opg";
   const auto read = [](const std::wstring& path) { return PathExists(path) ? ReadFileBytes(path) : "-"; };
-  std::wstring line = L"\"" + Widen(_pgmptr) + L"\" --gtest_brief=1 --gtest_also_run_disabled_tests " +
-                      L"--gtest_filter=PolicyBackup.DISABLED_EndedAtAChange";
+  const std::wstring arguments =
+      L"--gtest_brief=1 --gtest_also_run_disabled_tests --gtest_filter=PolicyBackup.DISABLED_EndedAtAChange";
   HousekeepingScope scope;
   ASSERT_TRUE(RegSetString(kLm, kGeneralKey, L"CommonAppDataFolder", L"S:\\", k64));
   for (const std::string& volume : {UnixPath(L"C:\\") + "/ih-policy-s", std::string("/dev/shm/ih-policy-s")}) {
@@ -132,13 +130,7 @@ TEST(PolicyBackup, EndedAtAnyChangeLeavesThePolicyWholeInOnePlace) {
       Put(policy, p);
       Put(kFiles[2], "old");
       ScopedEnvironmentVariable at(L"IH_POLICY_END_AT", std::to_wstring(n).c_str());
-      STARTUPINFOW startup = {};
-      startup.cb = sizeof(startup);
-      PROCESS_INFORMATION child = {};
-      ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child));
-      const UniqueKernelHandle process(child.hProcess), thread(child.hThread);
-      WaitForSingleObject(process.get(), 60000);
-      GetExitCodeProcess(process.get(), &code);
+      code = StartedProcess(Widen(_pgmptr), arguments).WaitForExitCode(60000);
       // Never a part anywhere; a run to the end restores.
       const std::string state = read(policy) + "|" + read(kFiles[2]);
       EXPECT_TRUE(code ? code == 99 && (state == p + "|old" || state == p + "|" + p || state == "-|" + p)
@@ -176,7 +168,6 @@ TEST(TrayPlugin, UnregistersThroughTheTrayApplicationsLibraryAndReleasesIt) {
   } rows[] = {
       // clang-format off
       {"both calls succeed",  L"full", 0, 0, 0, k64, On64, full},
-      {"tray folder only in the 64-bit view", 0, L"full", 0, 0, k64, On64, full},
       {"no library", L"missing", 0, 0, 0, k64, On64, {said("Unable to load PinletInstSupp.dll 126"), failed, end}},
       {"the 32-bit view first", L"noprep", L"full", 0, 0, k64, On64,
        {said("could not load function PluginUninstallPrep."), failed, unloaded, end}},

@@ -7,7 +7,6 @@ using namespace testsupport;
 
 namespace {
 
-const std::string PF = "C:\\Program Files\\Norvale", PD = "C:\\ProgramData\\Norvale", LYN = PF + "\\LYN";
 // In the order examined: the two walked folders up to the root, then the single ones.
 const std::vector<std::string> kExamined = {
     LYN, PF, "C:\\Program Files", "C:\\", PD + "\\LYN\\Policy\\Temp", PD + "\\LYN\\Policy", PD + "\\LYN", PD,
@@ -16,8 +15,7 @@ const std::vector<std::string> kExamined = {
 
 // One path is a reparse point or unreadable; Wine reports no reparse tag, so the seams do.
 struct Row {  // lines: of that path, after "get attributes of"
-  const char* name; std::string path; DWORD attributesError, findError, tag; int result; size_t examined;
-  std::vector<std::string> lines;
+  const char* name; std::string path; DWORD attributesError, findError, tag; int result; size_t examined; Lines lines;
 };
 const Row* g_row = nullptr;
 

@@ -26,10 +26,7 @@ static std::vector<std::string> Expand(std::vector<std::string> lines, const Val
 const std::string kRunner = "CreateAndExecuteCmdLineProcessWithOutputToFile";
 const std::string kEnded = "Function: " + kRunner + " ended", kNoChild = kRunner + "(), Can't create process, error: 2";
 const std::string kCreated = kRunner + "(), Successfully Created process with PID: $PID, with TID: $TID";
-static BOOL WINAPI ExitCodeUnreadable(HANDLE, LPDWORD) {
-  SetLastError(ERROR_INVALID_HANDLE);
-  return FALSE;
-}
+static BOOL WINAPI ExitCodeUnreadable(HANDLE, LPDWORD) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
 
 // Rows: the child's arguments (empty: a program that does not exist); the
 // output file below the test folder, out.txt holding the alphabet before
@@ -41,9 +38,8 @@ TEST(ProcessRunner, RunsTheChildHiddenAndReportsHowItEnded) {
   const std::wstring folder = L"C:\\ih-runner-test", child = L"\"" + StandInPath(L"child.exe") + L"\" ";
   const ScopeExit removeFolder([&folder] { RemoveTree(folder); });
   const struct {
-    const char* name; std::wstring arguments; const wchar_t* output; int result; std::vector<std::string> lines;
-    std::vector<std::string> records = {}; const char* after = nullptr;
-    decltype(&GetExitCodeProcess) exitCode = GetExitCodeProcess;
+    const char* name; std::wstring arguments; const wchar_t* output; int result; Lines lines, records = {};
+    const char* after = nullptr; decltype(&GetExitCodeProcess) exitCode = GetExitCodeProcess;
   } rows[] = {
       {"-2 succeeds", L"--ids --sleep 200 --exit 0xFFFFFFFE", L"out.txt", 1,
        {"Function: " + kRunner + " Started", kRunner + "(), process command line is: $CMD", kRunner + " : " + kCreated,
@@ -121,8 +117,7 @@ TEST(ProcessControl, EndsTheServiceByNameAndTheCompanionsByTheirStoredIds) {
   const std::vector<std::wstring> kService = {L"s\\LynService.exe"}, kCompanions = {L"ORBBypass.exe", L"ORBAbout.exe"};
   const struct {
     const char* name; int (*call)(MSIHANDLE); std::vector<std::wstring> programs; const char *bypass, *about;
-    int result; unsigned ended; std::vector<std::string> lines, records;
-    decltype(&K32EnumProcesses) list = Listed; size_t unopenable = 0;
+    int result; unsigned ended; Lines lines, records; decltype(&K32EnumProcesses) list = Listed; size_t unopenable = 0;
     decltype(&TerminateProcess) terminate = TerminateProcess; int (*platform)() = Is64BitWindows;
     decltype(&OpenProcess) open = OpenProcess;
   } rows[] = {

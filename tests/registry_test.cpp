@@ -6,14 +6,6 @@ using namespace testsupport;
 
 namespace {
 const std::wstring kKey = L"Software\\Norvale\\IHRegistryTest", kBase = L"HKEY_LOCAL_MACHINE\\" + kKey;
-const REGSAM k32 = KEY_WOW64_32KEY, k64 = KEY_WOW64_64KEY;
-
-void SetRaw(const wchar_t* name, DWORD type, const void* data, DWORD size) {
-  UniqueRegKey key;
-  ASSERT_EQ(
-      RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr), 0);
-  RegSetValueExW(key.get(), name, 0, type, static_cast<const BYTE*>(data), size);
-}
 
 // One call of the helper as text: S/D read a string/number (a failed read shows what the output held afterwards);
 // s/d write the view's name or 42, then read it back; v/k delete a value/key, then tell whether the key is there.
@@ -44,12 +36,12 @@ std::wstring Call(char op, const std::wstring& path, REGSAM view) {
 TEST(RegistryHelper, ValuePathsTypesViewsAndDeletion) {
   const MachineKeys keys;
   const wchar_t embedded[] = {L'a', L'b', 0, L'c', L'd'}, unterminated[] = {L'x', L'y', L'z'}, one[] = L"A";
-  SetRaw(L"Embedded", REG_SZ, embedded, sizeof(embedded));
-  SetRaw(L"Unterminated", REG_SZ, unterminated, sizeof(unterminated));
-  SetRaw(L"Empty", REG_SZ, nullptr, 0);
-  SetRaw(L"Expand", REG_EXPAND_SZ, L"%SystemRoot%\\T", 30);
-  SetRaw(L"OneChar", REG_SZ, one, sizeof(one));  // 'A', 0: four bytes
-  SetRaw(L"Eight", REG_BINARY, "\1\1\1\1\1\1\1\1", 8);
+  RegSetRaw(HKEY_LOCAL_MACHINE, kKey, L"Embedded", REG_SZ, embedded, sizeof(embedded));
+  RegSetRaw(HKEY_LOCAL_MACHINE, kKey, L"Unterminated", REG_SZ, unterminated, sizeof(unterminated));
+  RegSetRaw(HKEY_LOCAL_MACHINE, kKey, L"Empty", REG_SZ, nullptr, 0);
+  RegSetRaw(HKEY_LOCAL_MACHINE, kKey, L"Expand", REG_EXPAND_SZ, L"%SystemRoot%\\T", 30);
+  RegSetRaw(HKEY_LOCAL_MACHINE, kKey, L"OneChar", REG_SZ, one, sizeof(one));  // 'A', 0: four bytes
+  RegSetRaw(HKEY_LOCAL_MACHINE, kKey, L"Eight", REG_BINARY, "\1\1\1\1\1\1\1\1", 8);
   RegSetDword(HKEY_LOCAL_MACHINE, kKey, L"Number", 5);
   RegSetString(HKEY_LOCAL_MACHINE, kKey, L"InstDir", L"C:\\LYN\\");
   RegSetDword(HKEY_LOCAL_MACHINE, kKey + L"\\Parent\\Child", L"V", 1);

@@ -17,7 +17,6 @@
 #include "process/QvmManager.h"
 
 using namespace testsupport;
-using Lines = std::vector<std::string>;
 
 namespace {
 const std::wstring kBackup = std::wstring(_wgetenv(L"windir")) + L"\\Temp\\LYNPolicy.opg";
@@ -78,45 +77,40 @@ TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
   const auto log = [] { InstallLog(L"%s", L"planted"); };
   const std::string programData = UnixPath(names::kProgramData);
   const struct {
-    const char* name; std::wstring value; std::string link, ln; std::function<void()> step; std::string line;
+    const char* name; std::string link, ln; std::function<void()> step; std::string line; std::wstring value = L"";
   } rows[] = {
-      {"a link inside the logs folder", common, "common/Norvale/LYN/Logs/Archive/old", "ln -s $V/empty",
+      {"a link inside the logs folder", "common/Norvale/LYN/Logs/Archive/old", "ln -s $V/empty",
        DeleteOrbLogsFolder, notRemoved},
-      {"the logs folder is a link", common, "common/Norvale/LYN/Logs", "ln -s $V", DeleteOrbLogsFolder, notRemoved},
-      {"the uninstall set's folder is a link", common, "set", "ln -s $V",
+      {"the logs folder is a link", "common/Norvale/LYN/Logs", "ln -s $V", DeleteOrbLogsFolder, notRemoved},
+      {"the uninstall set's folder is a link", "set", "ln -s $V",
        [&] { deleteZpkInstallSetFromTmp(LogTesselMessage, set.c_str(), GetUninstallFileSet(L"{0}")); },
        "TESSEL: [ERROR] Failed to delete temporary folder [" + Narrow(set) + "] [1920]"},
-      {"the text log's folder is a link", common, Unix(logdetail::LogFolderPath()), "ln -s $V",
+      {"the text log's folder is a link", Unix(logdetail::LogFolderPath()), "ln -s $V",
        [&] { CreateAndExecuteCmdLineProcessWithOutputToFile(0, child, logdetail::LogFolderPath() + L"\\o.txt", true); },
        ""},
-      {"the text log's folder made by another user", common, Unix(logdetail::LogFolderPath() + L"\\x"), "touch",
-       Owned(L"O:BU", names::kLogFolderName,
-               [&] {
-                 log();
-                 InstallLog(L"planted: %d", int(PathExists(logdetail::LogFolderPath() + L"\\x")));
-               }),
-       "planted: 0"},
-      {"the host client's log folder is a link", common, "'" + programData + "/Norvale/LYN/Logs'",
+      {"the text log's folder made by another user", Unix(logdetail::LogFolderPath() + L"\\x"), "touch",
+       Owned(L"O:BU", names::kLogFolderName, [&] {
+         log();
+         InstallLog(L"planted: %d", int(PathExists(logdetail::LogFolderPath() + L"\\x")));
+       }), "planted: 0"},
+      {"the host client's log folder is a link", "'" + programData + "/Norvale/LYN/Logs'",
        "mkdir -p '" + programData + "/Norvale/LYN' && ln -s $V", [] { QvmManager(names::kQvmServiceName, L"x"); }, ""},
-      {"a parent of the logs folder is a link", common, "common/Norvale", "ln -s $V/../..", DeleteOrbLogsFolder,
-       notRemoved},
-      {"the text log is a second name", common, Unix(logdetail::LogFilePath()), "ln $V/vtnhidin.exe", log, ""},
-      {"captured output into a second name", common, "out.txt", "ln $V/vtnhidin.exe",
-       [&] {
+      {"a parent of the logs folder is a link", "common/Norvale", "ln -s $V/../..", DeleteOrbLogsFolder, notRemoved},
+      {"the text log is a second name", Unix(logdetail::LogFilePath()), "ln $V/vtnhidin.exe", log, ""},
+      {"captured output into a second name", "out.txt", "ln $V/vtnhidin.exe", [&] {
          CreateAndExecuteCmdLineProcessWithOutputToFile(0, child, out, true);
          InstallLog(L"out: %s", Widen(ReadFileBytes(out)).c_str());
-       },
-       "out: planted"},
-      {"the older product's policy backed up over a second name", common, Unix(kBackup), "ln $V/vtnhidin.exe",
+       }, "out: planted"},
+      {"the older product's policy backed up over a second name", Unix(kBackup), "ln $V/vtnhidin.exe",
        UpgradeFix, saved},
-      {"backed up over a link", common, Unix(kBackup), "ln -s $V/vtnhidin.exe", UpgradeFix, saved},
-      {"the older product's policy through a folder link", common, "common/Veltan/ORB/Policy",
+      {"backed up over a link", Unix(kBackup), "ln -s $V/vtnhidin.exe", UpgradeFix, saved},
+      {"the older product's policy through a folder link", "common/Veltan/ORB/Policy",
        "printf secret >$V/empty/ORBPolicy.opg && ln -s $V/empty", UpgradeFix, refused},
-      {"the older product's policy a second name", common, "common/Veltan/ORB/Policy/ORBPolicy.opg",
+      {"the older product's policy a second name", "common/Veltan/ORB/Policy/ORBPolicy.opg",
        "ln $V/vtnhidin.exe", UpgradeFix, refused},
-      {"the older product's policy owned by users", common, "none", "true", Owned(L"O:BU", L"ORBPolicy.opg", UpgradeFix),
+      {"the older product's policy owned by users", "none", "true", Owned(L"O:BU", L"ORBPolicy.opg", UpgradeFix),
        refused},
-      {"the policy held a moment", common, "common/Norvale/LYN/Policy/LYNPolicy.opg",
+      {"the policy held a moment", "common/Norvale/LYN/Policy/LYNPolicy.opg",
        "mkdir -p common/Norvale/LYN/Policy && printf current >", [&] {
          static UniqueFile held;  // the product writing it, done by the first wait
          held.reset(CreateFileW((common + names::kPolicyFile).c_str(), GENERIC_WRITE, 0, 0, OPEN_EXISTING, 0, 0));
@@ -124,40 +118,35 @@ TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
          UpgradeFix();
          InstallLog(L"backup: %s", Widen(ReadFileBytes(kBackup)).c_str());
        }, "backup: current"},
-      {"a service profile a second name", common, "common/QVMProfileForLYNService.xml", "ln $V/vtnhidin.exe",
+      {"a service profile a second name", "common/QVMProfileForLYNService.xml", "ln $V/vtnhidin.exe",
        [] { InstallORBQVMService(0, 1); }, unopened},
-      {"restored through a folder link", common, "common/Norvale/LYN/Policy",
+      {"restored through a folder link", "common/Norvale/LYN/Policy",
        "printf policy >" + Unix(kBackup) + " && ln -s $V/empty", CopyPolicyBackup, notRestored},
-      {"restored into a folder owned by users", common, Unix(kBackup), "printf policy >",
+      {"restored into a folder owned by users", Unix(kBackup), "printf policy >",
        Owned(L"O:BU", L"Norvale\\LYN\\Policy", CopyPolicyBackup), notRestored},
-      {"a longer planted backup replaced", common, Unix(kBackup), "printf longer-than-the-policy >",
-       [] {
+      {"a longer planted backup replaced", Unix(kBackup), "printf longer-than-the-policy >", [] {
          const DWORD planted = FileIndex(kBackup);
          UpgradeFix();
          InstallLog(L"backup: %s, %s", Widen(ReadFileBytes(kBackup)).c_str(),
                     FileIndex(kBackup) == planted ? L"written into the planted file" : L"a new file");
-       },
-       "backup: policy, a new file"},
-      {"a second name restored", common, Unix(kBackup), "ln $V/vtnhidin.exe", CopyPolicyBackup, notOwn},
-      {"a backup owned by users", common, Unix(kBackup), "cp $V/vtnhidin.exe",
+       }, "backup: policy, a new file"},
+      {"a second name restored", Unix(kBackup), "ln $V/vtnhidin.exe", CopyPolicyBackup, notOwn},
+      {"a backup owned by users", Unix(kBackup), "cp $V/vtnhidin.exe",
        Owned(L"O:BU", L"LYNPolicy.opg", CopyPolicyBackup), notOwn},
-      {"a backup owned by SYSTEM", common, Unix(kBackup), "cp $V/vtnhidin.exe",
+      {"a backup owned by SYSTEM", Unix(kBackup), "cp $V/vtnhidin.exe",
        Owned(L"O:SY", L"LYNPolicy.opg", CopyPolicyBackup), restored},
-      {"a backup owned by the administrators", common, Unix(kBackup), "cp $V/vtnhidin.exe",
+      {"a backup owned by the administrators", Unix(kBackup), "cp $V/vtnhidin.exe",
        Owned(L"O:BA", L"LYNPolicy.opg", CopyPolicyBackup), restored},
-      {"a common folder relative to the drive's current folder", L"C:rel\\", "none", "true", DeleteOrbLogsFolder,
-       d + "ERROR - Not able to find the ORB Logs Directory, This is Un-Expected"},
-      {"a relative common folder at restore", L"rel\\", "none", "true", CopyPolicyBackup,
-       "Policy file left alone: CommonAppDataFolder is not a full path: rel\\"},
+      {"a common folder relative to the drive's current folder", "none", "true", DeleteOrbLogsFolder,
+       d + "ERROR - Not able to find the ORB Logs Directory, This is Un-Expected", L"C:rel\\"},
+      {"a relative common folder at restore", "none", "true", CopyPolicyBackup,
+       "Policy file left alone: CommonAppDataFolder is not a full path: rel\\", L"rel\\"},
   };
   ComponentKeys keys;
-  wchar_t cwd[MAX_PATH] = {};
-  GetCurrentDirectoryW(MAX_PATH, cwd);
-  const ScopeExit back([&cwd] { SetCurrentDirectoryW(cwd); });
-  SetCurrentDirectoryW(scratch.path.c_str());
+  const ScopedCurrentDirectory inScratch(scratch.path);
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    keys.SetProduct(L"CommonAppDataFolder", row.value);
+    keys.SetProduct(L"CommonAppDataFolder", row.value.empty() ? common : row.value);
     keys.SetProduct(L"InstDir", scratch / L"common");
     CreateDirectoryW(logdetail::LogFolderPath().c_str(), nullptr);
     ASSERT_EQ(RunUnix(cd + "V=" + victim + " && rm -rf common set rel && mkdir -p $V/empty common/Veltan/ORB/Policy " +

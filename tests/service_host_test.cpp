@@ -31,7 +31,7 @@ DWORD Value(const std::wstring& key, const wchar_t* name, DWORD value = 0, DWORD
 }
 
 // setup: the host's library (s signed, u unsigned, m missing), the state of its
-// service when it has one (a digit; 4 runs a real LynService.exe), p for a
+// service when it has one (a digit; 3 and 4 run a real LynService.exe), ! for no logs folder, p for a
 // profile under "InstDir" (r: the same, but "InstDir" names it drive-relative,
 // no folder to use), x for a LynService.exe the host does not know, then
 // " Knob=value"s for the host's behaviour (standins/qvmhost). All of it is gone
@@ -47,7 +47,7 @@ struct Scene {
   explicit Scene(const std::string& setup) : state(isdigit(setup[1]) ? setup[1] - '0' : 0) {
     const std::string flags = setup.substr(0, setup.find(' ')), knob = setup.substr(flags.size());
     RemoveTree(kLogs);
-    CreateDirectoryTree(kLogs);
+    if (flags.find('!') == std::string::npos) CreateDirectoryTree(kLogs);
     const wchar_t* library = setup[0] == 's' ? L"signed" : setup[0] == 'u' ? L"unsigned" : L"";
     keys.SetPlatformFolder(BuildDir() + L"\\standins\\qvmhost\\" + library);
     if (flags.find_first_of("pr") != std::string::npos) {
@@ -62,9 +62,9 @@ struct Scene {
       RegSetString(HKEY_LOCAL_MACHINE, kService, L"Profile", command);
       RegSetDword(HKEY_LOCAL_MACHINE, kService, L"State", state);
     }
-    if (state == SERVICE_RUNNING || flags.find('x') != std::string::npos)
+    if (state >= SERVICE_STOP_PENDING || flags.find('x') != std::string::npos)
       process.reset(new StartedProcess(StandInPath(L"LynService.exe"), L"60000"));
-    if (state == SERVICE_RUNNING) RegSetDword(HKEY_LOCAL_MACHINE, kService, L"Pid", process->pid());
+    if (state >= SERVICE_STOP_PENDING) RegSetDword(HKEY_LOCAL_MACHINE, kService, L"Pid", process->pid());
     g_sleeps.clear();
   }
   ~Scene() {
@@ -86,7 +86,7 @@ struct Scene {
   }
 };
 
-// The host's operations I(nstall) S(tart) sto(P) D(elete) R(unning) and none
+// The host's operations I(nstall), T (install twice) S(tart) sto(P) D(elete) R(unning) and none
 // (-) on a client of its own, with the status text; the actions i(nstall
 // mode), u(ninstall mode) and v(alidation stop), with the installer-log records.
 int RunAction(char action, MSIHANDLE handle, std::wstring& status) {
@@ -94,6 +94,7 @@ int RunAction(char action, MSIHANDLE handle, std::wstring& status) {
   if (action == 'v') return StopOrbServiceBeforeInstallValidateAction();
   QvmManager host(L"vtnorb", L"INSTALLHELPER");
   const bool done = action == 'I'   ? host.InstallService(L"profile")
+                    : action == 'T' ? host.InstallService(L"profile") && host.InstallService(L"other")
                     : action == 'S' ? host.StartService()
                     : action == 'P' ? host.StopService()
                     : action == 'D' ? host.DeleteService()
@@ -131,6 +132,8 @@ TEST(QvmHost, OperationsAndActionsAnswerSayAndLogWhatTheHostDid) {
   } rows[] = {
       {"install", "s", 'I', 1, "Successfully installed QVM service :: vtnorb", kOpen + kClosed, 0, 1},
       {"install: exists", "s1", 'I', 1, "Qvm service already installed."},
+      {"install twice: the interface held", "s", 'T', 1, "Successfully installed QVM service :: vtnorb", "", 0, 1},
+      {"install without a logs folder", "s!", 'I', 1, "Successfully installed QVM service :: vtnorb", "#", 0, 1},
       {"install: library missing", "m", 'I', 0, "Unable to CreateService ORB",
        "@In Constructor Started QVM Module|Failed to get QVM control|@GetQVMControl returned false|" + kClosed},
       {"broken: no control", "s NullControl=1", 'I', 0, "Unable to CreateService ORB", "|Failed to get QVM control|"},
@@ -157,6 +160,7 @@ TEST(QvmHost, OperationsAndActionsAnswerSayAndLogWhatTheHostDid) {
       {"delete: gone meanwhile", "s1 FailDeleteService=1060", 'D', 1, "Qvm service deosn't not exists."},
       {"delete: refused", "s1 FailDeleteService=5", 'D', 0, unable("delete", 5)},
       {"running: start pending", "s2", 'R', 0, ""},
+      {"running: stop pending", "s3 StopOnQuery=0", 'R', 0, ""},
       {"running: query refused", "s4 FailQueryServiceStatus=5", 'R', 0, unable("getting status", 5)},
       {"running: not installed", "s", 'R', 0, kNoHandle + "get qvm service", "|Unable to get QVM Service: vtnorb|@In"},
       {"install mode: running", "s4p", 'i', 0, "", "|Completed Installing LynService into QVM Successfully", 1},
@@ -208,6 +212,7 @@ TEST(QvmHost, OperationsAndActionsAnswerSayAndLogWhatTheHostDid) {
                                         : g_sleeps == std::vector<DWORD>(row.sleeps, 2000))
         << g_sleeps.size();
     EXPECT_EQ(PathExists(scene.folder / L"QVMProfileForLYNService.xml"), scene.dirRefused);
+    EXPECT_EQ(PathExists(kLogs), !strchr(row.setup, '!'));  // never made by the client
     std::wstring profile;
     ReadRegistryString(L"HKEY_LOCAL_MACHINE\\" + kService + L"\\\\Profile", profile, 0);
     if (row.action == 'i' && !scene.state && row.stateAfter != kSame) { EXPECT_EQ(profile, scene.command + L"\n"); }

@@ -136,22 +136,20 @@ void MachineKeys::Clear() {
   }
 }
 
-namespace {
-bool SetValue(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD type, const void* data, DWORD size,
-              REGSAM view) {
+bool RegSetRaw(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD type, const void* data,
+               DWORD size, REGSAM view) {
   UniqueRegKey key;
   return RegCreateKeyExW(root, subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, key.put(), nullptr) ==
              ERROR_SUCCESS &&
          RegSetValueExW(key.get(), name.c_str(), 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
 }
-}  // namespace
 
 bool RegSetString(HKEY root, const std::wstring& subKey, const std::wstring& name, const std::wstring& value,
                   REGSAM view) {
-  return SetValue(root, subKey, name, REG_SZ, value.c_str(), static_cast<DWORD>((value.size() + 1) * 2), view);
+  return RegSetRaw(root, subKey, name, REG_SZ, value.c_str(), static_cast<DWORD>((value.size() + 1) * 2), view);
 }
 bool RegSetDword(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD value, REGSAM view) {
-  return SetValue(root, subKey, name, REG_DWORD, &value, sizeof(value), view);
+  return RegSetRaw(root, subKey, name, REG_DWORD, &value, sizeof(value), view);
 }
 bool RegKeyExists(HKEY root, const std::wstring& subKey, REGSAM view) {
   UniqueRegKey key;

@@ -126,7 +126,19 @@ struct ScopedEnvironmentVariable : NoCopy {
   std::wstring m_oldValue;
 };
 
-// Raw registry access for arranging and checking state in tests.
+// A folder made the current one for the scope.
+struct ScopedCurrentDirectory : NoCopy {
+  explicit ScopedCurrentDirectory(const std::wstring& folder) : previous(MAX_PATH, L'\0') {
+    previous.resize(GetCurrentDirectoryW(MAX_PATH, &previous[0]));
+    SetCurrentDirectoryW(folder.c_str());
+  }
+  ~ScopedCurrentDirectory() { SetCurrentDirectoryW(previous.c_str()); }
+  std::wstring previous;
+};
+
+// Raw registry access for arranging and checking state in tests: a value of any type and bytes, a string, a number.
+bool RegSetRaw(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD type, const void* data,
+               DWORD size, REGSAM view = 0);
 bool RegSetString(HKEY root, const std::wstring& subKey, const std::wstring& name, const std::wstring& value,
                   REGSAM view = 0);
 bool RegSetDword(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD value, REGSAM view = 0);
@@ -141,6 +153,11 @@ std::string UnixPath(const std::wstring& windowsPath);
 // The build tree, as a Windows path (Z:\...), and a stand-in program in it.
 std::wstring BuildDir();
 std::wstring StandInPath(const std::wstring& name);
+
+using Lines = std::vector<std::string>;
+const REGSAM k64 = KEY_WOW64_64KEY, k32 = KEY_WOW64_32KEY;  // the registry's views
+// The product's folders, as the checks walk them.
+const std::string PF = "C:\\Program Files\\Norvale", PD = "C:\\ProgramData\\Norvale", LYN = PF + "\\LYN";
 
 std::string Narrow(const std::wstring& text);
 std::wstring Widen(const std::string& text);
