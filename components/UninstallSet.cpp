@@ -96,7 +96,9 @@ DWORD CreateTemporaryFolder(const wchar_t* tempPath, wchar_t* folder, DWORD fold
   return g_setFolder.error();
 }
 
-// Copies source into the held folder; a failure sets the last error.
+// Copies source into the held folder; a failure sets the last error. The
+// source is in the platform's folder, which the vendor's installer names in
+// HKLM and only administrators can change; the copy is what users could reach.
 bool CopyMember(const wchar_t* source, const HeldFolder& folder, const wchar_t* member) {
   const UniqueFile from(
       CreateFileW(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));

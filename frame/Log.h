@@ -16,7 +16,9 @@
 void MsiLogInfo(MSIHANDLE hInstall, const wchar_t* text);
 
 // Creates each missing level of a drive-letter path. 1 when the whole path
-// exists at the end, 0 otherwise.
+// exists at the end, 0 otherwise. By path, so only for the fixed roots that
+// users cannot make or replace (the system's temporary folder, the common
+// application data folder); below them, folders come through HeldFolder.
 int CreateDirectoryTree(std::wstring path);
 
 typedef void (*LogCallback)(const wchar_t* text, bool isError);

@@ -54,6 +54,9 @@ const wchar_t* const kStepNames[] = {L"killExistingORBProcess", L"CopyPolicyBack
 
 // One step of `action`: its result, or onFailure (the step's own failure
 // answer) after an exception or a fault inside it, which is logged once.
+// Vendor faults are taken by the step's own guarded calls; one that reaches
+// this guard is a fault of ours, and what the step held may then stay open
+// until the process ends: better than taking the installer down.
 int Step(const wchar_t* action, SequenceStep step, MSIHANDLE hInstall, int mode, int onFailure) noexcept {
   const wchar_t* name = kStepNames[static_cast<int>(step)];
   int result = onFailure;
