@@ -10,6 +10,8 @@
 namespace file_seams {
 Seam<decltype(&::GetSecurityInfo)> getSecurityInfo(&::GetSecurityInfo);
 Seam<void (*)()> beforeChange(+[] {});
+Seam<decltype(&::ReadFile)> readFile(&::ReadFile);
+Seam<BOOLEAN(WINAPI*)(PVOID, ULONG)> systemRandom(&::RtlGenRandom);
 }
 
 namespace {
@@ -66,7 +68,7 @@ bool DeleteByHandle(HANDLE file) {
 bool CopyContent(HANDLE from, HANDLE to) {
   char buffer[4096];
   for (DWORD read = 0, written = 0;;) {
-    if (!ReadFile(from, buffer, sizeof(buffer), &read, nullptr)) return false;
+    if (!file_seams::readFile(from, buffer, sizeof(buffer), &read, nullptr)) return false;
     if (read == 0) break;
     file_seams::beforeChange();
     if (!WriteFile(to, buffer, read, &written, nullptr)) return false;
@@ -79,7 +81,7 @@ bool CopyContent(HANDLE from, HANDLE to) {
   return FlushFileBuffers(to) != FALSE;
 }
 
-bool SystemRandom(void* buffer, ULONG size) { return RtlGenRandom(buffer, size) != FALSE; }
+bool SystemRandom(void* buffer, ULONG size) { return file_seams::systemRandom(buffer, size) != FALSE; }
 
 bool IsDrivePath(const std::wstring& path) {
   const wchar_t drive = path.empty() ? L'\0' : static_cast<wchar_t>(path[0] | 0x20);

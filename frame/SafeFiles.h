@@ -58,4 +58,8 @@ extern Seam<decltype(&::GetSecurityInfo)> getSecurityInfo;
 // Called before each change to the policy's files and folders (HeldFolder's
 // copies, moves and new levels), so that a test can end the process there.
 extern Seam<void (*)()> beforeChange;
+// The read inside CopyContent and the random source of SystemRandom, which no
+// test can make fail or repeat otherwise.
+extern Seam<decltype(&::ReadFile)> readFile;
+extern Seam<BOOLEAN(WINAPI*)(PVOID, ULONG)> systemRandom;
 }
