@@ -39,15 +39,29 @@ TEST(TextLog, EachFormFormatsItsArgumentsIntoOneCrLfLine) {
   }
 }
 
-TEST(TextLog, EachFormCreatesTheFolderOnceAndAnotherWriterDoesNotKeepALineOut) {
-  ASSERT_TRUE(RemoveTree(logdetail::LogFolderPath()));
-  InstallLog(L"first of form %lu %lu %lu", 1ul, 2ul, 3ul);  // a form no other test uses
-  ASSERT_TRUE(PathExists(logdetail::LogFilePath()));
-  ASSERT_TRUE(RemoveTree(logdetail::LogFolderPath()));
-  InstallLog(L"second of form %lu %lu %lu", 4ul, 5ul, 6ul);  // checked once: dropped silently
-  EXPECT_FALSE(PathExists(logdetail::LogFolderPath()));
-  InstallLog(L"%u %u %u", 1u, 2u, 3u);  // another form tries again
-  EXPECT_TRUE(PathExists(logdetail::LogFilePath()));
+// Rows in order, each form (argument signature) one no other test uses: a form checks the folder on its first
+// line only, whatever came of it; a form not used before checks again.
+TEST(TextLog, EachFormChecksTheFolderOnceAndAnotherWriterDoesNotKeepALineOut) {
+  const std::wstring folder = logdetail::LogFolderPath();
+  UniqueFile blocker;  // a file in the folder's place, held without delete sharing: nothing can take it away
+  const struct {
+    const char* name; std::function<void()> before, write; Lines lines;
+  } rows[] = {
+      {"the first check cannot make the folder", [&] {
+         RemoveTree(folder);
+         blocker.reset(CreateFileW(folder.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr));
+       }, [] { InstallLog(L"%lu %lu %lu", 1ul, 2ul, 3ul); }, {}},
+      {"no second check once it could", [&] { blocker.reset(); DeleteFileW(folder.c_str()); },
+       [] { InstallLog(L"%lu %lu %lu", 4ul, 5ul, 6ul); }, {}},
+      {"another form checks and makes it", [] {}, [] { InstallLog(L"%u %u %u", 1u, 2u, 3u); }, {"1 2 3"}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    row.before();
+    LogCapture log;
+    row.write();
+    EXPECT_EQ(log.Lines(), row.lines);
+  }
   const UniqueFile other(CreateFileW(logdetail::LogFilePath().c_str(), GENERIC_READ | GENERIC_WRITE,
                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
   LogCapture log;
