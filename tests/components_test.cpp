@@ -5,6 +5,7 @@
 #include "components/PlatformCore.h"
 #include "components/UninstallSet.h"
 #include "frame/Platform.h"
+#include "frame/SafeFiles.h"
 
 using namespace testsupport;
 
@@ -48,6 +49,14 @@ LONG WINAPI AnswerChosen(HWND window, GUID* action, LPVOID data) {
 bool Found(const std::wstring& pattern) {
   WIN32_FIND_DATAW found;
   return UniqueFind(FindFirstFileW(pattern.c_str(), &found)).valid();
+}
+// The random source's draws, one a call, the last one repeated.
+std::vector<USHORT> g_draws;
+BOOLEAN WINAPI Drawn(PVOID buffer, ULONG size) {
+  memset(buffer, 0, size);
+  memcpy(buffer, &g_draws.front(), std::min<ULONG>(size, sizeof(USHORT)));
+  if (g_draws.size() > 1) g_draws.erase(g_draws.begin());
+  return TRUE;
 }
 // Both vendor programs are the same stand-in: every file named is a copy of it.
 void Place(const std::wstring& folder, const std::vector<std::wstring>& files) {
@@ -176,7 +185,7 @@ TEST(PlatformCore, InstallsAfterTheCertificatesAndRemovesFromAFreshTemporaryCopy
   // Wine quotes a program path with blanks that came without: the text log shows the command line as the
   // library passed it. The installation's exact command lines are the end-to-end run's to check.
   const std::string I = Narrow(product.path), id = "{FC04F053-70E4-46B8-B2D9-B78F3AE001E3}",
-                    T = Narrow(temp / L"vtnzpk") + std::to_string(GetCurrentProcessId()) + "...",
+                    T0 = Narrow(temp / L"vtnzpk") + std::to_string(GetCurrentProcessId()), T = T0 + "...",
                     tool = "C:\\Program Files\\Common Files\\Veltan\\Basalt", trvinfo = tool + "\\trvinfo.exe",
                     searchPath = " /SetSearchPath \"C:\\Program Files\\Norvale\\LYN\\x64\"",
                     setSearchPath = tool + "|\"" + trvinfo + "\"" + searchPath + "\r\n",
@@ -190,7 +199,8 @@ TEST(PlatformCore, InstallsAfterTheCertificatesAndRemovesFromAFreshTemporaryCopy
                     noDirRecord = "InstallTessel: Unable to get the LYN install directory";
   // state: t trvinfo.exe present (else only another program, as with older platforms); "InstDir" i set,
   // d relative, q with a quote; platform key with p the uninstall set, r its ".pre" form, m a member missing in both
-  // forms, L a folder too long for the set; z the five names of an unseeded rand() taken by folders first.
+  // forms, L a folder too long for the set; with the name of draw 1 taken by a folder first, the random source
+  // draws z 0x8001 1 1 1 2 (0 to 0x7fff kept), Z 1 1 1 1 1 2.
   // exitRule: see standins/vendortool.cpp.
   const struct {
     const char* name; int isInstall; const char* state; int result; std::string calls, text = "...", records = "...";
@@ -208,7 +218,9 @@ TEST(PlatformCore, InstallsAfterTheCertificatesAndRemovesFromAFreshTemporaryCopy
       {"no InstDir", 1, "tp", 0, "", noDir, noDirRecord},
       {"relative InstDir", 1, "tpd", 0, "", noDir, noDirRecord},
       {"InstDir with a quote", 1, "tpq", 0, "", noDir, noDirRecord},
-      {"names of an unseeded generator taken", 0, "ipz", 1, removal + " -l ...\r\n"},
+      {"a taken name drawn four times, then another", 0, "ipz", 1, removal + " -l ...\r\n",
+       "...|TESSEL: [INFO] Destination folder is [" + T0 + "0002]|..."},
+      {"five draws of a taken name", 0, "ipZ", 1, "", "...Failed to create directory [" + T0 + "0001] [183]|..."},
       {"removal of the .pre set", 2, "ir", 1, removal + " -l ...\r\n",
        "..." + copied + "vtnprod.xml.pre] to [" + T + "\\vtnprod.xml]|...", ""},
       {"member missing", 0, "im", 1, "", "...complete set of uninstall files cannot be found" + notCopied + "[2]|..."},
@@ -229,16 +241,14 @@ TEST(PlatformCore, InstallsAfterTheCertificatesAndRemovesFromAFreshTemporaryCopy
     if (strpbrk(row.state, "prmL")) keys.SetPlatformFolder(strchr(row.state, 'L') ? std::wstring(250, L'a') : platform);
     ScopedEnvironmentVariable exitRule(L"IH_VENDOR_EXIT", row.exitRule);
     ScopedSeam<int (*)()> bits(platform_seams::is64BitWindows, row.bits32 ? +[] { return 0; } : +[] { return 1; });
-    srand(1);  // z: what rand() draws from here on
-    std::vector<std::wstring> taken(strchr(row.state, 'z') ? 5 : 0, std::wstring(260, L'\0'));
-    for (std::wstring& name : taken) {
-      name.resize(swprintf(&name[0], 260, L"%ls%lu%04x", (temp / L"vtnzpk").c_str(), GetCurrentProcessId(), rand()));
-      EXPECT_TRUE(CreateDirectoryW(name.c_str(), nullptr));
-    }
-    srand(1);
+    const bool drawn = strpbrk(row.state, "zZ");
+    g_draws = strchr(row.state, 'Z') ? std::vector<USHORT>{1, 1, 1, 1, 1, 2} : std::vector<USHORT>{0x8001, 1, 1, 1, 2};
+    ScopedSeam random(file_seams::systemRandom, drawn ? &Drawn : file_seams::systemRandom.real());
+    const std::wstring taken = temp / (L"vtnzpk" + std::to_wstring(GetCurrentProcessId()) + L"0001");
+    if (drawn) CreateDirectoryW(taken.c_str(), nullptr);
     BothLogs logs;
     EXPECT_EQ(logs.Run([&] { return InstallTessel(logs.handle(), row.isInstall); }), row.result);
-    for (const std::wstring& folder : taken) RemoveDirectoryW(folder.c_str());
+    RemoveDirectoryW(taken.c_str());
     EXPECT_TRUE(Matches(ReadFileBytes(calls), row.calls));
     EXPECT_TRUE(Matches(logs.Text(), row.text));
     EXPECT_TRUE(Matches(logs.Records(), row.records));
