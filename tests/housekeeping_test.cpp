@@ -24,6 +24,13 @@ const std::wstring kRoot = L"C:\\ProgramData\\IHHousekeeping", kCommon = kRoot +
 const std::wstring kTemp = std::wstring(_wgetenv(L"windir")) + L"\\Temp\\";  // where the backups go
 int On64() { return 1; }
 int On32() { return 0; }
+// A read that fails past a file's start: a copy broken after its first chunk.
+BOOL WINAPI FailsPastStart(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped) {
+  LARGE_INTEGER at = {};
+  SetFilePointerEx(file, at, &at, FILE_CURRENT);
+  if (at.QuadPart > 0) SetLastError(ERROR_READ_FAULT);
+  return at.QuadPart == 0 && ReadFile(file, buffer, size, read, overlapped);
+}
 
 struct HousekeepingScope : MachineKeys {
   ~HousekeepingScope() {
@@ -64,6 +71,12 @@ std::string ReadFiles() {
   return files + (PathExists(kCommon + L"Norvale\\LYN\\Policy\\Temp") ? "t" : "-");
 }
 
+// The product writes its policy while the restore copies the backup.
+BOOL WINAPI PolicyWrittenMeanwhile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped) {
+  if (!PathExists(kFiles[0])) WriteFileBytes(kFiles[0], "n");
+  return ReadFile(file, buffer, size, read, overlapped);
+}
+
 }  // namespace
 
 TEST(PolicyBackup, SavedByTheUpgradeFixAndPutBackByTheRestore) {
@@ -73,10 +86,12 @@ TEST(PolicyBackup, SavedByTheUpgradeFixAndPutBackByTheRestore) {
                     restored = "Restored policy file in path-> " + Narrow(kFiles[0]) + "  ",
                     notRestored = "Did not restore policy file, Error Code: ";
   // valueView: where "CommonAppDataFolder" is; before, after: the four files and the policy's temporary folder;
-  // keysAfter: the views still holding the plug-in key.
+  // keysAfter: the views still holding the plug-in key; otherVolume: the common folder on a volume of its own (tmpfs),
+  // where the restore copies; read: the copy's read.
   const struct {
     const char* name; void (*action)(); REGSAM valueView; int (*platform)();
-    const char *before, *after; REGSAM keysAfter; Lines lines;
+    const char *before, *after; REGSAM keysAfter; Lines lines; bool otherVolume = false;
+    decltype(&ReadFile) read = ReadFile;
   } rows[] = {
       // clang-format off
       {"policy copied over a backup", UpgradeFix, k64, On64, "p-b-", "p-p--", k32, {fixStart, saved, fixEnd}},
@@ -88,12 +103,22 @@ TEST(PolicyBackup, SavedByTheUpgradeFixAndPutBackByTheRestore) {
        {start, notRestored + "2", restored, end}},
       {"value in the 32-bit view", CopyPolicyBackup, k32, On64, "--b-", "--b--", k64 | k32, {start}},
       {"32-bit Windows", CopyPolicyBackup, k32, On32, "--b-", "b---t", k64 | k32, {start, restored, end}},
+      {"a read fails mid-copy", UpgradeFix, k64, On64, "p-b-", "p-b--", k32, {fixStart, failed + "30", failed + "3",
+       fixEnd}, false, FailsPastStart},
+      {"policy written meanwhile, other volume", CopyPolicyBackup, k64, On64, "--b-", "n-b-t", k64 | k32,
+       {start, notRestored + "183", end}, true, PolicyWrittenMeanwhile},
+      {"a read fails mid-copy, other volume", CopyPolicyBackup, k64, On64, "--b-", "--b-t", k64 | k32,
+       {start, notRestored + "30", notRestored + "2", end}, true, FailsPastStart},
       // clang-format on
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     HousekeepingScope scope;
+    const std::string volume = "/dev/shm/ih-housekeeping", root = UnixPath(kRoot);
+    const ScopeExit removeVolume([&] { if (row.otherVolume) RunUnix("rm -rf " + volume + " " + root); });
+    ASSERT_TRUE(!row.otherVolume || RunUnix("mkdir -p " + volume + " && ln -sfn " + volume + " " + root) == 0);
     ScopedSeam seam(platform_seams::is64BitWindows, row.platform);
+    ScopedSeam read(file_seams::readFile, row.read);
     ASSERT_TRUE(RegSetString(kLm, kGeneralKey, L"CommonAppDataFolder", kCommon, row.valueView));
     for (REGSAM view : {k64, k32}) ASSERT_TRUE(RegSetString(kLm, kPluginKey, L"Path", L"x", view));
     PutFiles(row.before);
