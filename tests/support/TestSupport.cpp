@@ -102,25 +102,25 @@ std::string Joined(const std::vector<std::string>& lines) {
 
 std::wstring BuildDir() { return IH_BUILD_DIR; }
 
-MsiTestSession::MsiTestSession() {
+BothLogs::BothLogs() {
   MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
-  MsiSetExternalUIRecord(&MsiTestSession::Handler, INSTALLLOGMODE_INFO, this, &m_previous);
+  MsiSetExternalUIRecord(&BothLogs::Handler, INSTALLLOGMODE_INFO, this, &m_previous);
   if (MsiOpenPackageW(IH_TINY_MSI, &m_handle) != ERROR_SUCCESS) m_handle = 0;
-  m_texts.clear();  // what the engine said while opening the package
+  m_records.clear();  // what the engine said while opening the package
 }
 
-MsiTestSession::~MsiTestSession() {
+BothLogs::~BothLogs() {
   if (m_handle != 0) MsiCloseHandle(m_handle);
   MsiSetExternalUIRecord(m_previous, 0, nullptr, nullptr);
 }
 
-int WINAPI MsiTestSession::Handler(LPVOID context, UINT type, MSIHANDLE record) {
-  auto* self = static_cast<MsiTestSession*>(context);
+int WINAPI BothLogs::Handler(LPVOID context, UINT type, MSIHANDLE record) {
+  auto* self = static_cast<BothLogs*>(context);
   if ((type & 0xFF000000) != INSTALLMESSAGE_INFO || record == 0) return 0;
   wchar_t text[4096] = {};
   DWORD size = 4096;
   MsiFormatRecordW(self->m_handle, record, text, &size);
-  self->m_texts.push_back(Narrow(text + (wcsncmp(text, L"Info 1000.", 10) ? 0 : 10)));
+  self->m_records.push_back(Narrow(text + (wcsncmp(text, L"Info 1000.", 10) ? 0 : 10)));
   return 1;
 }
 

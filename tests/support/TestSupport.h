@@ -44,25 +44,6 @@ bool PathExists(const std::wstring& path);
 // Removes a folder tree (files included); true when it is gone.
 bool RemoveTree(const std::wstring& path);
 
-// A real installer handle on a tiny package, with the records the engine
-// receives for it (INFO messages) captured.
-class MsiTestSession {
- public:
-  MsiTestSession();
-  ~MsiTestSession();
-  MSIHANDLE handle() const { return m_handle; }
-  // The records' texts as the log shows them (field 0 formatted with the
-  // package): Wine puts "Info 1000." in front of what it hands an external
-  // handler, Windows does not.
-  const std::vector<std::string>& Texts() const { return m_texts; }
-
- private:
-  static int WINAPI Handler(LPVOID context, UINT type, MSIHANDLE record);
-  MSIHANDLE m_handle = 0;
-  std::vector<std::string> m_texts;
-  INSTALLUI_HANDLER_RECORD m_previous = nullptr;
-};
-
 // The leak probe: the next free handle slots. Wine reuses the lowest free ones, so an
 // unchanged list after a call shows that the call closed every handle it
 // opened (a single slot would miss a handle opened after one that was closed).
@@ -79,11 +60,15 @@ inline testing::AssertionResult Follow(const std::vector<std::string>& lines, co
   return testing::AssertionFailure() << testing::PrintToString(lines);
 }
 
-// The one way to run the code under test: a real installer handle, and what
-// the engine and the text log receive from construction on.
-class BothLogs {
+// The one way to run the code under test: a real installer handle on a tiny
+// package, and what the engine (its INFO records, field 0 formatted with the
+// package: Wine puts "Info 1000." in front of what it hands an external
+// handler, Windows does not) and the text log receive from construction on.
+class BothLogs : NoCopy {
  public:
-  MSIHANDLE handle() const { return m_session.handle(); }
+  BothLogs();
+  ~BothLogs();
+  MSIHANDLE handle() const { return m_handle; }
   // Runs a call and answers its result; the call must close every handle it opened.
   template <typename Call>
   auto Run(Call call) {
@@ -100,10 +85,13 @@ class BothLogs {
   }
   std::vector<std::string> Lines(bool onlyPrefixed = false) const { return m_text.Lines(onlyPrefixed); }
   std::string Text() const { return Joined(m_text.Lines()); }
-  std::string Records() const { return Joined(m_session.Texts()); }
+  std::string Records() const { return Joined(m_records); }
 
  private:
-  MsiTestSession m_session;
+  static int WINAPI Handler(LPVOID context, UINT type, MSIHANDLE record);
+  MSIHANDLE m_handle = 0;
+  std::vector<std::string> m_records;
+  INSTALLUI_HANDLER_RECORD m_previous = nullptr;
   LogCapture m_text;
 };
 
