@@ -1,6 +1,5 @@
 #include "support/TestSupport.h"
 
-#include <algorithm>
 #include <cstring>
 #include <map>
 

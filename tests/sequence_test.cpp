@@ -2,7 +2,6 @@
 // (sequence_seams::step): which steps run, in which order, mode and handle,
 // what both logs say and what the action answers when one step fails, throws
 // or crashes.
-#include "support/ScopedSeam.h"
 #include "support/TestSupport.h"
 
 #include <new>

@@ -3,7 +3,6 @@
 // on; installer-log texts reach the log as written, brackets and all.
 #include "support/ComponentSupport.h"
 
-#include <algorithm>
 
 #include "components/ComponentLoader.h"
 #include "frame/Log.h"

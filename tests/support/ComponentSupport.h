@@ -4,9 +4,6 @@
 
 #include <shlobj.h>
 #include <shlwapi.h>
-#include <windows.h>
-
-#include <string>
 
 #include "support/TestSupport.h"
 

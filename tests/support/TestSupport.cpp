@@ -47,21 +47,17 @@ bool RemoveTree(const std::wstring& path) {
   return !PathExists(path);
 }
 
-namespace {
 // Both the runtime's copy of the environment and the process's own, so that
 // the pipe's interpreter lookup and child processes see the same value.
-void SetVariable(const std::wstring& name, const wchar_t* value) {
+static void SetVariable(const std::wstring& name, const wchar_t* value) {
   const std::wstring assignment = name + L"=" + (value ? value : L"");
   _wputenv(assignment.c_str());
   SetEnvironmentVariableW(name.c_str(), value);
 }
-}  // namespace
 
 ScopedEnvironmentVariable::ScopedEnvironmentVariable(const std::wstring& name, const wchar_t* value)
-    : m_name(name), m_hadValue(GetEnvironmentVariableW(name.c_str(), nullptr, 0) > 0) {
-  std::vector<wchar_t> buffer(GetEnvironmentVariableW(name.c_str(), nullptr, 0) + 1);
-  GetEnvironmentVariableW(name.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
-  m_oldValue = buffer.data();
+    : m_name(name), m_hadValue(_wgetenv(name.c_str()) != nullptr),
+      m_oldValue(m_hadValue ? _wgetenv(name.c_str()) : L"") {
   SetVariable(name, value);
 }
 
@@ -69,9 +65,7 @@ ScopedEnvironmentVariable::~ScopedEnvironmentVariable() {
   SetVariable(m_name, m_hadValue ? m_oldValue.c_str() : nullptr);
 }
 
-namespace {
-const std::regex kPrefix(R"(^\[\d{1,2}-\d{1,2}-\d{4}\] \d{1,2}:\d{1,2}:\d{1,2}:\d{1,3} - )");
-}  // namespace
+static const std::regex kPrefix(R"(^\[\d{1,2}-\d{1,2}-\d{4}\] \d{1,2}:\d{1,2}:\d{1,2}:\d{1,3} - )");
 
 LogCapture::LogCapture() : m_start(static_cast<long long>(ReadFileBytes(logdetail::LogFilePath()).size())) {}
 
