@@ -116,7 +116,8 @@ const std::wstring kBuild = IH_BUILD_DIR, kProduct = L"C:\\Program Files\\Norval
 const std::wstring kPlatform = L"C:\\Program Files\\Common Files\\Veltan\\Basalt";  // the vendor's platform
 const std::wstring kPolicy = L"C:\\ProgramData\\Norvale\\LYN\\Policy\\LYNPolicy.opg";
 const std::wstring kGeneral = L"Software\\Norvale\\LYN\\General", kHost = L"Software\\InstallHelperTests\\QvmHost\\vtnorb";
-const std::wstring kService = L"\"" + kProduct + L"LynService.exe\" 900000";  // the profile: the service's command line
+// The profile: the service's command line.
+const std::wstring kService = L"\"" + kProduct + L"LynService.exe\" --sleep 900000 --exit 3";
 
 void SetValue(const std::wstring& key, const wchar_t* name, const std::wstring& text, REGSAM view = 0) {
   UniqueRegKey k;  // a view other than the process's own is reached only through a key opened in it

@@ -40,7 +40,7 @@ struct Scene {
   ComponentKeys keys;
   ScopedSeam<void(WINAPI*)(DWORD)> sleeps{qvm_seams::sleep, CountSleep};
   ScratchFolder folder{L"svc"};
-  std::wstring command = L"\"" + StandInPath(L"LynService.exe") + L"\" 60000";
+  std::wstring command = L"\"" + StandInPath(L"LynService.exe") + L"\" --sleep 60000 --exit 3";
   std::unique_ptr<StartedProcess> process;
   DWORD state;
   bool dirRefused = false;
@@ -63,7 +63,7 @@ struct Scene {
       RegSetDword(HKEY_LOCAL_MACHINE, kService, L"State", state);
     }
     if (state >= SERVICE_STOP_PENDING || flags.find('x') != std::string::npos)
-      process.reset(new StartedProcess(StandInPath(L"LynService.exe"), L"60000"));
+      process.reset(new StartedProcess(StandInPath(L"LynService.exe"), L"--sleep 60000 --exit 3"));
     if (state >= SERVICE_STOP_PENDING) RegSetDword(HKEY_LOCAL_MACHINE, kService, L"Pid", process->pid());
     g_sleeps.clear();
   }

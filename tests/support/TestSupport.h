@@ -153,7 +153,7 @@ std::wstring Widen(const std::string& text);
 // A long-running stand-in program, started and its main module loaded (so
 // that a lookup can read its path); ended when the scope ends.
 struct StartedProcess {
-  explicit StartedProcess(const std::wstring& program, const std::wstring& arguments = L"120000");
+  explicit StartedProcess(const std::wstring& program, const std::wstring& arguments = L"--sleep 120000 --exit 3");
   ~StartedProcess();
   DWORD pid() const { return GetProcessId(process.get()); }
   // Its exit code once it has ended, or STILL_ACTIVE after the time given.
