@@ -1,6 +1,7 @@
 #!/bin/bash
-# The sample package installs, upgrades, repairs and uninstalls with the real installer
-# engine, and its custom actions leave the expected results, files and log lines.
+# The sample package installs, upgrades, repairs, uninstalls and rolls back a failed installation
+# and a failed upgrade with the real installer engine, and its custom actions leave the expected
+# results, files and log lines. Its tables put each action in its context and place.
 set -uo pipefail
 here=$(dirname "$(readlink -f "$0")")
 packages=$1 out=$2
@@ -74,6 +75,23 @@ installer="${instdir}x64\\vtnhidin.exe"
 install_args="-c lyn_tesselfiles.cab -l ${tessel_logs}inst_4.9.0.log -etl ${tessel_logs}inst_4.9.0.etl -t ORBINSTALL -g $id"
 command_line="CreateAndExecuteCmdLineProcessWithOutputToFile(), process command line is:"
 
+# The built package's tables: only what must run before the script exists is immediate; everything
+# else runs in the script (1024) without impersonation (2048). At an upgrade UpgradeFix and
+# DeleteOrbWRDPolicy come between InstallInitialize and an InstallExecute, and the old product's
+# removal comes right after that InstallExecute.
+msi=$packages/sample-4.9.1.msi
+table() { msiinfo export "$msi" "$1" | tail -n +4 | tr -d '\r'; }
+check "immediate: only the two checks, the stop before InstallValidate and the removal's consent" \
+  test "$(table CustomAction | awk -F'\t' '$3 == "InstallHelperDll" && int($2 / 1024) % 2 == 0 { print $1 }' | sort | paste -sd ' ')" \
+       = "CheckCaseSentivity CheckJunction GetPropertyAction StopOrbServiceBeforeInstallValidateAction"
+check "every action of ours in the script runs without impersonation" \
+  test -z "$(table CustomAction | awk -F'\t' '$3 == "InstallHelperDll" && int($2 / 1024) % 2 == 1 && int($2 / 2048) % 2 == 0')"
+check "UpgradeFix and DeleteOrbWRDPolicy are deferred (neither rollback nor commit)" \
+  test "$(table CustomAction | awk -F'\t' '$1 ~ /^(UpgradeFix|DeleteOrbWRDPolicy)$/ && int($2 / 256) % 4 == 0 && int($2 / 1024) % 2 == 1' | wc -l)" = 2
+order=$(table InstallExecuteSequence | sort -t$'\t' -k3,3n | cut -f1 | paste -sd ' ')
+check "InstallInitialize, UpgradeFix, DeleteOrbWRDPolicy, InstallExecute, then at once RemoveExistingProducts" \
+  grep -qE '(^| )InstallInitialize( .*)? UpgradeFix( .*)? DeleteOrbWRDPolicy( .*)? InstallExecute RemoveExistingProducts( |$)' <<< "$order"
+
 # A fresh installation.
 check "install succeeds" test "$(cat "$out/install.result")" = 0
 check "CheckJunction ran and succeeded" action_result install CheckJunction 1
@@ -140,6 +158,14 @@ check "the running service was stopped before InstallValidate" \
 check "the new product's protection policy step ran before the old product's removal" \
   in_order upgrade "DeleteOrbWRDPolicy : no protection policy to remove" "In UninstallCustomAction"
 check "DeleteOrbWRDPolicy ran and succeeded" action_result upgrade DeleteOrbWRDPolicy 1
+# Wine logs a deferred action where it is written into the script and again where it runs.
+check "UpgradeFix ran in the script at InstallExecute, then RemoveExistingProducts began" \
+  eval 'tr -d "\r" < "$out/upgrade.log" | sed "s/^Action \(start\|ended\) [0-9:]*: /\1 /; s/\. Return value / /" |
+        grep -E "^(start|ended) (InstallExecute|UpgradeFix|RemoveExistingProducts)[. ]" |
+        exactly "start UpgradeFix." "ended UpgradeFix 1." "start InstallExecute." "start UpgradeFix." "ended UpgradeFix 1." \
+                "ended InstallExecute 1." "start RemoveExistingProducts."'
+check "the policy was saved before the old product's removal began" \
+  in_order upgrade "UpgradeFix started" "Backed-up policy file" "UpgradeFix end" "In UninstallCustomAction"
 check "the old product's removal took its service, then the new one installed it" \
   in_order upgrade "In UninstallCustomAction" "Now Uninstalling LynService from QVM" "In InstallCustomAction" \
   "Completed Installing LynService into QVM Successfully"
@@ -231,6 +257,25 @@ check "after the rollback no catalog of the product is left" catalogs_removed fa
 # action runs before the values written after it are rolled back.
 check "the rollback's platform-core step found no install directory (Wine)" \
   has_record failed-install "InstallTessel() is Failed"
+
+# A failed upgrade: 4.9.0 runs with its policy, 4.9.1 fails after its InstallCustomAction. Wine
+# removes the old product with a nested msiexec and never rolls that back; the new product's
+# rollback then takes away what InstallCustomAction laid down and runs the package's removal steps,
+# among them the RemoveFile row that deletes the policy CopyPolicyBackup had put back. (Windows
+# rolls the removal back with the rest: the old release comes back registered, with its files,
+# values and policy.)
+check "the reinstalled 4.9.0 runs before the failed upgrade" \
+  eval 'service_runs reinstall && test "$(cat "$out/products-reinstall.txt")" = 4.9.0'
+check "the failed upgrade fails" test "$(cat "$out/failed-upgrade.result")" = 1603
+check "the failed upgrade saved the policy, removed the old product, put the policy back, then rolled back" \
+  in_order failed-upgrade "UpgradeFix started" "Backed-up policy file" "UpgradeFix end" "In UninstallCustomAction" \
+  "CopyPolicyBackup start" "Restored policy file in path-> $policy  " "In RollbackCustomAction - Begin" \
+  "In RollbackCustomAction - End"
+check "after the failed upgrade neither version is registered (Wine)" test ! -s "$out/products-failed-upgrade.txt"
+check "after the failed upgrade no host service and no LynService.exe is left" service_gone failed-upgrade
+check "after the failed upgrade no catalog of the product is left" catalogs_removed failed-upgrade
+check "after the failed upgrade neither the policy nor its backup is left (Wine)" \
+  eval '! test -e "$out/policy-failed-upgrade.txt" && lacks_file failed-upgrade windows/temp/LYNPolicy.opg'
 
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -3,7 +3,8 @@
 # vendor's installer would, installs the sample package 4.9.0, upgrades it to
 # 4.9.1, repairs it, uninstalls it, then installs 4.9.0 once more with
 # FORCE_FAILURE=1 so that it fails after InstallCustomAction and is rolled
-# back. Prints, per step,
+# back; last, installs 4.9.0 again and upgrades it to 4.9.1 with FORCE_FAILURE=1,
+# a failed upgrade. Prints, per step,
 # each custom action's result and key outcome and the state of the machine.
 #   run-sample.sh PACKAGE_DIR OUT_DIR
 # PACKAGE_DIR holds sample-4.9.0.msi, sample-4.9.1.msi and platform/. OUT_DIR
@@ -11,8 +12,9 @@
 # (STEP.result), the text log written during it (textlog-STEP.txt), the files
 # (files-STEP.txt), the registered catalogs with their first line
 # (catalogs-STEP.txt), the host's state (host-STEP.txt), the product's processes
-# (processes-STEP.txt) and the earlier releases' services (services-STEP.txt)
-# after it, and the vendor programs it ran (vendor-STEP.txt).
+# (processes-STEP.txt), the earlier releases' services (services-STEP.txt) and
+# the sample's versions registered with the installer (products-STEP.txt) after
+# it, and the vendor programs it ran (vendor-STEP.txt).
 set -euo pipefail
 # Most commands run quietly: a failing one names itself before the script stops.
 trap 'echo "run-sample.sh: line $LINENO: \"$BASH_COMMAND\" failed with $?" >&2' ERR
@@ -90,6 +92,15 @@ legacy_services() {
   done
   return 0
 }
+# The sample's versions registered with the installer, one a line (their product codes end in 20 and 21).
+registered_products() {
+  local minor
+  for minor in 0 1; do
+    wine reg query "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{5D0B8E61-7C3A-4F2E-9B14-0E6C2A9D4F2$minor}" \
+      /reg:64 </dev/null >/dev/null 2>&1 && echo "4.9.$minor"
+  done
+  return 0
+}
 # messages STEP [FROM [UNTIL]]: the step's text-log messages, from the first one that
 # is FROM up to (not including) one that matches the pattern UNTIL.
 messages() {
@@ -161,6 +172,7 @@ run_step() {
   host_state > "$out/host-$name.txt"
   lyn_processes > "$out/processes-$name.txt"
   legacy_services > "$out/services-$name.txt"
+  registered_products > "$out/products-$name.txt"
 
   echo
   echo "=== $name: msiexec $* -> $result ($((SECONDS - started)) s)"
@@ -185,6 +197,11 @@ run_step() {
   echo "  after: host service vtnorb: $state; LynService.exe processes: $(wc -l < "$out/processes-$name.txt");" \
        "registered catalogs: ${catalogs:-none}"
   echo "         earlier releases' services: ${services:-none}; vendor programs run: $(wc -l < "$out/vendor-$name.txt")"
+  local products backup=none
+  products=$(paste -sd ' ' "$out/products-$name.txt" || true)
+  grep -qxF windows/temp/LYNPolicy.opg "$out/files-$name.txt" && backup="in C:\\windows\\Temp"
+  echo "         registered: ${products:-none}; policy: $([ -f "$out/policy-$name.txt" ] && echo in place || echo none);" \
+       "its backup: $backup"
 }
 
 run_step install /i "$(winpath "$packages/sample-4.9.0.msi")"
@@ -213,6 +230,16 @@ run_step uninstall /x "$(winpath "$packages/sample-4.9.1.msi")"
 # A failure after InstallCustomAction: the installer runs the rollback script.
 run_step failed-install /i "$(winpath "$packages/sample-4.9.0.msi")" FORCE_FAILURE=1
 
+# A failed upgrade: 4.9.0 installed and running with its policy, then 4.9.1 fails after
+# its InstallCustomAction. Wine removes the old product with a nested msiexec that nothing
+# rolls back, so what is left is what the new product's rollback leaves (see the docs).
+run_step reinstall /i "$(winpath "$packages/sample-4.9.0.msi")"
+mkdir -p "$data/Policy"
+echo "policy saved before the failed upgrade" > "$data/Policy/LYNPolicy.opg"
+echo
+echo "(the running product wrote ProgramData\\Norvale\\LYN\\Policy\\LYNPolicy.opg)"
+run_step failed-upgrade /i "$(winpath "$packages/sample-4.9.1.msi")" FORCE_FAILURE=1
+
 echo
 echo "Vendor programs run: $(wc -l < "$out/vendor-record.txt") (each: folder|command line in $out/vendor-record.txt)"
-echo "Full logs in $out: {install,upgrade,repair,uninstall,failed-install}.log, textlog-*.txt; text log: $textlog"
+echo "Full logs in $out: {install,upgrade,repair,uninstall,failed-install,reinstall,failed-upgrade}.log, textlog-*.txt; text log: $textlog"

@@ -2,7 +2,7 @@
 # Installs, with apt-get, whatever the build and the tests need and the
 # machine does not have yet (Debian 12, as root).
 set -euo pipefail
-packages=(cmake make g++-mingw-w64-x86-64-posix clang lld wine wine64 wixl msitools googletest osslsigncode openssl)
+packages=(cmake make g++-mingw-w64-x86-64-posix clang lld wine wine64 wixl msitools xsltproc googletest osslsigncode openssl)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
