@@ -18,8 +18,8 @@ const int kMaxDepth = 64;
 // NtCreateFile's answer for a file it made rather than opened.
 const ULONG_PTR kFileCreated = 2;
 const NTSTATUS kNotImplemented = static_cast<NTSTATUS>(0xC0000002);
-// The text log that a replaced log folder hands on: the lines of a few actions.
-const DWORD kMostCarried = 1 << 20;
+// The text log that a replaced log folder hands on: the lines of a few actions, never a whole disk.
+const LONGLONG kMostCarried = 64 << 20;
 
 template <typename Fn>
 Fn NativeCall(const char* name) {
@@ -291,12 +291,14 @@ UniqueFile OpenFound(HANDLE parent, const std::wstring& path, const std::wstring
 std::string CarriedLog(HANDLE folder, const std::wstring& folderPath) {
   const UniqueFile log = OpenBelow(folder, names::kTextLogName, FILE_READ_DATA | FILE_READ_ATTRIBUTES, kShareAll,
                                    FILE_OPEN, FILE_NON_DIRECTORY_FILE);
-  std::string bytes(kMostCarried, '\0');
-  DWORD read = 0;
+  LARGE_INTEGER size = {};
   if (!log || CheckEntry(log.get(), Below(folderPath, names::kTextLogName), GuardedFolder::Owner::Any) != 0 ||
-      !ReadFile(log.get(), &bytes[0], kMostCarried, &read, nullptr)) {
-    read = 0;
+      !GetFileSizeEx(log.get(), &size) || size.QuadPart > kMostCarried) {
+    return std::string();
   }
+  std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+  DWORD read = 0;
+  if (!bytes.empty() && !ReadFile(log.get(), &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr)) read = 0;
   bytes.resize(read);
   return bytes;
 }
