@@ -89,14 +89,23 @@ int InstallTessel(MSIHANDLE hInstall, int isInstall) {
   const std::wstring platformFolder = installDir + (is64Bit ? L"x64\\" : L"x86\\");
   const std::wstring logPrefix = windowsFolder + names::kLogFolderSuffix + L"\\" + kTesselLogStem;
 
-  // The vendor's installer writes its log and trace itself, by path: the
-  // folder is held meanwhile and nothing planted stands under their names.
+  // The vendor's installer writes its log and trace itself, by path, as
+  // SYSTEM, in a folder where users may add files. So the library makes each
+  // name first: a fresh file, private (SYSTEM and the administrators), with
+  // one name, in the log folder whose list it has just set, where users may
+  // neither delete nor rename what is not theirs. The name is then safe by its
+  // list alone and nothing is held: the program opens it as it likes (a new
+  // file over it, no sharing), since SYSTEM may do anything to it and no
+  // handle of ours stands in its way.
   const std::wstring kind = isInstall == 1 ? L"inst_" : L"uninst_";
-  const HeldFolder logs(windowsFolder + names::kWindowsTempSuffix, names::kLogFolderName, HeldFolder::Options());
+  const OwnFolder logs(windowsFolder + names::kWindowsTempSuffix, names::kLogFolderName,
+                       OwnFolder::Use::SystemLogs, true);
   for (const wchar_t* extension : {L".log", L".etl"}) {
-    if (!logs.ClearForProgram(kTesselLogStem + kind + names::kProductVersion + extension)) {
-      InstallLog(L"InstallTessel: %s is not the library's own folder, the platform installer is not run",
-                 (windowsFolder + names::kLogFolderSuffix).c_str());
+    const std::wstring name = kTesselLogStem + kind + names::kProductVersion + extension;
+    if (!logs.PlaceFresh(name)) {
+      const int error = static_cast<int>(GetLastError());
+      LogOutcome(hInstall, L"InstallTessel: %s cannot be made ready for the platform installer, Error Code: %d, it is "
+                 L"not run", (windowsFolder + names::kLogFolderSuffix + L"\\" + name).c_str(), error);
       return 0;
     }
   }

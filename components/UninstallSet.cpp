@@ -66,16 +66,12 @@ bool RandomNamePart(unsigned& part) {
 
 // The set's folder, held from its making to its deletion, so that what
 // SYSTEM runs from it cannot be swapped meanwhile (one action at a time).
-HeldFolder g_setFolder;
+OwnFolder g_setFolder;
 std::wstring g_setFolderPath;
 
 DWORD CreateTemporaryFolder(const wchar_t* tempPath, wchar_t* folder, DWORD folderChars, LogCallback callback) {
   // The platform's installer runs from here as SYSTEM: nobody else may put a
   // file (or a library) next to it, so only a folder made new is taken.
-  HeldFolder::Options options;
-  options.origin = HeldFolder::Origin::Ours;
-  options.fresh = true;
-  options.removable = true;
   for (int attempt = 1;; ++attempt) {
     unsigned part = 0;
     if (!RandomNamePart(part)) {
@@ -85,7 +81,7 @@ DWORD CreateTemporaryFolder(const wchar_t* tempPath, wchar_t* folder, DWORD fold
     _snwprintf(folder, folderChars - 1, L"%svtnzpk%lu%04x", tempPath, GetCurrentProcessId(), part);
     folder[folderChars - 1] = L'\0';
     const std::wstring path = folder;
-    g_setFolder = HeldFolder::OfPath(path, options);
+    g_setFolder = OwnFolder::OfPath(path, OwnFolder::Use::RunFrom);
     if (g_setFolder) {
       g_setFolderPath = path;
       return 0;
@@ -96,15 +92,14 @@ DWORD CreateTemporaryFolder(const wchar_t* tempPath, wchar_t* folder, DWORD fold
   return g_setFolder.error();
 }
 
-// Copies source into the held folder; a failure sets the last error. The
-// source is in the platform's folder, which the vendor's installer names in
-// HKLM and only administrators can change; the copy is what users could reach.
-bool CopyMember(const wchar_t* source, const HeldFolder& folder, const wchar_t* member) {
+// Copies source into the held folder, as a fresh private file that takes the
+// member's name; a failure sets the last error. The source is in the
+// platform's folder, which the vendor's installer names in HKLM and only
+// administrators can change; the copy is what users could reach.
+bool CopyMember(const wchar_t* source, const GuardedFolder& folder, const wchar_t* member) {
   const UniqueFile from(
       CreateFileW(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!from || !folder.ClearForProgram(member)) return false;
-  const UniqueFile to = folder.OpenFile(member, GENERIC_WRITE, 0, CREATE_ALWAYS);
-  return to && CopyContent(from.get(), to.get());
+  return from && folder.PlaceCopy(from.get(), member, true);
 }
 
 DWORD BuildCommandLine(wchar_t (&commandLine)[kCommandLineChars], const wchar_t* folder, const wchar_t* productId,
@@ -230,9 +225,9 @@ DWORD copyZpkInstallSetToTmp(const wchar_t* productId, wchar_t* destFolder, DWOR
   }
   FormatToLogCallback(callback, false, L"Destination folder is [%s]", destFolder);
   // A folder the caller names is reached the same way, and must exist.
-  const HeldFolder named = g_setFolder && g_setFolderPath == destFolder ? HeldFolder()
-                                                                         : HeldFolder::OfPath(destFolder, {});
-  const HeldFolder& folder = named ? named : g_setFolder;
+  const bool made = g_setFolder && g_setFolderPath == destFolder;
+  const FoundFolder named = made ? FoundFolder() : FoundFolder::OfPath(destFolder, {});
+  const GuardedFolder& folder = made ? static_cast<const GuardedFolder&>(g_setFolder) : named;
 
   for (const wchar_t* const* member = fileSet; *member != nullptr; ++member) {
     wchar_t from[kPathChars];
@@ -253,10 +248,12 @@ DWORD copyZpkInstallSetToTmp(const wchar_t* productId, wchar_t* destFolder, DWOR
 DWORD deleteZpkInstallSetFromTmp(LogCallback callback, const wchar_t* folder, const wchar_t* const* fileSet) {
   // Through the held folder, or one reached without following any link: a
   // link in place of the folder or a member is never followed.
-  HeldFolder::Options options;
-  options.removable = true;
+  FoundFolder::Options options;
+  options.toRemove = true;
   const bool made = g_setFolder && g_setFolderPath == folder;
-  const HeldFolder held = made ? std::move(g_setFolder) : HeldFolder::OfPath(folder, options);
+  const OwnFolder own = made ? std::move(g_setFolder) : OwnFolder();
+  const FoundFolder named = made ? FoundFolder() : FoundFolder::OfPath(folder, options);
+  const GuardedFolder& held = made ? static_cast<const GuardedFolder&>(own) : named;
   g_setFolderPath.clear();
   if (!held) {
     FormatToLogCallback(callback, true, L"Failed to delete temporary folder [%s] [%d]", folder, held.error());
@@ -294,7 +291,7 @@ DWORD uninstallTessel(const wchar_t* productId, DWORD& exitCode, const wchar_t* 
   }
   // A set left behind by a failure is no longer held once this returns.
   const ScopeExit release([] {
-    g_setFolder = HeldFolder();
+    g_setFolder = OwnFolder();
     g_setFolderPath.clear();
   });
   wchar_t folder[kPathChars] = {};

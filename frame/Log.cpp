@@ -15,16 +15,14 @@
 namespace {
 
 const wchar_t kFormattingError[] = L"Error during formatting.";
-const wchar_t kLogFileStem[] = L"LYNInstLogs_";
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // The text log's folder while a custom action runs; outside one, each line
 // checks the folder for itself.
 struct ActionLog {
   int depth = 0;
-  HeldFolder folder;
+  OwnFolder folder;
 } g_actionLog;
-
-std::wstring LogFileName() { return kLogFileStem + std::wstring(names::kProductVersion) + L".txt"; }
 
 // Shared by every FormatToLogCallback call: one custom action at a time.
 wchar_t g_callbackBuffer[1024];
@@ -85,7 +83,7 @@ namespace logdetail {
 
 std::wstring LogFolderPath() { return SystemRoot() + names::kLogFolderSuffix; }
 
-std::wstring LogFilePath() { return LogFolderPath() + L"\\" + LogFileName(); }
+std::wstring LogFilePath() { return LogFolderPath() + L"\\" + names::kTextLogName; }
 
 std::wstring FormatText(const wchar_t* format, ...) {
   va_list args;
@@ -120,19 +118,14 @@ std::string NarrowForLog(const std::wstring& text) {
 }
 
 void WriteLine(bool& folderChecked, const std::wstring& message) {
-  HeldFolder lineOnly;
-  const HeldFolder* folder = &g_actionLog.folder;
+  OwnFolder lineOnly;
+  const OwnFolder* folder = &g_actionLog.folder;
   if (!*folder) {
     const std::wstring temp = SystemRoot() + names::kWindowsTempSuffix;
     if (!IsDrivePath(temp)) return;  // %systemroot% unset: never a folder relative to wherever we run
-    HeldFolder::Options options;
-    options.origin = HeldFolder::Origin::Ours;
-    options.makeMissing = !folderChecked;
-    // Immediate actions run as the installing user: users may add a log and append to it.
-    options.users = PrivateFolderSecurity::Users::ReadAndAdd;
-    if (options.makeMissing && !PathFileExistsW(temp.c_str())) CreateDirectoryTree(temp);
+    // Made when the first line of a form finds it missing; the Temp folder itself never.
+    OwnFolder opened(temp, names::kLogFolderName, OwnFolder::Use::TextLog, !folderChecked);
     folderChecked = true;
-    HeldFolder opened(temp, names::kLogFolderName, options);
     if (!opened) return;
     if (g_actionLog.depth > 0) {
       g_actionLog.folder = std::move(opened);
@@ -146,9 +139,13 @@ void WriteLine(bool& folderChecked, const std::wstring& message) {
   GetLocalTime(&now);
   const std::string bytes = NarrowForLog(FormatLogPrefix(now) + message + L"\n");
   // No sharing restriction: another process holding the log open must not keep a line out.
-  // A planted link or second name of another file gets nothing.
-  const UniqueFile file = folder->OpenFile(LogFileName(), FILE_APPEND_DATA,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_ALWAYS);
+  const auto open = [folder] {
+    return folder->OpenFile(names::kTextLogName, FILE_APPEND_DATA, kShareAll, OPEN_ALWAYS, GuardedFolder::Owner::Any);
+  };
+  UniqueFile file = open();
+  // A link or a second name of another file planted at the log's name gets
+  // nothing: it loses the name to a fresh log.
+  if (!file && GetLastError() == kRefusedFileError && folder->PlaceFresh(names::kTextLogName, true)) file = open();
   DWORD written = 0;
   if (file) WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
@@ -158,7 +155,7 @@ void WriteLine(bool& folderChecked, const std::wstring& message) {
 LogFolderScope::LogFolderScope() noexcept { ++g_actionLog.depth; }
 
 LogFolderScope::~LogFolderScope() {
-  if (--g_actionLog.depth == 0) g_actionLog.folder = HeldFolder();
+  if (--g_actionLog.depth == 0) g_actionLog.folder = OwnFolder();
 }
 
 void InstallLog(const wchar_t* message, const char* narrowText) {

@@ -16,9 +16,9 @@
 void MsiLogInfo(MSIHANDLE hInstall, const wchar_t* text);
 
 // Creates each missing level of a drive-letter path. 1 when the whole path
-// exists at the end, 0 otherwise. By path, so only for the fixed roots that
-// users cannot make or replace (the system's temporary folder, the common
-// application data folder); below them, folders come through HeldFolder.
+// exists at the end, 0 otherwise. By path and with inherited access lists, so
+// the library's own folders never come this way: they come through the folder
+// guard (frame/FolderGuard.h), which alone makes folders where users can write.
 int CreateDirectoryTree(std::wstring path);
 
 typedef void (*LogCallback)(const wchar_t* text, bool isError);
@@ -42,7 +42,7 @@ std::wstring FormatText(const wchar_t* format, ...);
 
 // Makes sure the folder exists the first time a form writes (folderChecked is
 // that form's once-flag), then appends prefix + message + line end through
-// the held folder.
+// the folder guard.
 void WriteLine(bool& folderChecked, const std::wstring& message);
 
 // A narrow text widened byte by byte (an exception's description).

@@ -9,12 +9,15 @@
 namespace names {
 
 // The version the package installs, as it appears in file names.
-constexpr wchar_t kProductVersion[] = L"4.9.0";
+#define IH_PRODUCT_VERSION L"4.9.0"
+constexpr wchar_t kProductVersion[] = IH_PRODUCT_VERSION;
 // The text log's folder below the Windows folder; captured output and vendor logs go there too.
 #define IH_LOG_FOLDER_NAME L"NorvaleLogs"
 constexpr wchar_t kWindowsTempSuffix[] = L"\\Temp";
 constexpr wchar_t kLogFolderName[] = IH_LOG_FOLDER_NAME;
 constexpr wchar_t kLogFolderSuffix[] = L"\\Temp\\" IH_LOG_FOLDER_NAME;
+// The text log in that folder.
+constexpr wchar_t kTextLogName[] = L"LYNInstLogs_" IH_PRODUCT_VERSION L".txt";
 
 constexpr wchar_t kInstDirValue[] = IH_GENERAL_VALUE(L"InstDir");
 constexpr wchar_t kCommonAppDataValue[] = IH_GENERAL_VALUE(L"CommonAppDataFolder");

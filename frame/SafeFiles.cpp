@@ -35,28 +35,35 @@ bool IsTrustedInstaller(PSID sid) {
          EqualSid(sid, trustedInstaller.get());
 }
 
-}  // namespace
-
-bool IsTrustedOwner(HANDLE object) {
-  PSID owner = nullptr;
-  UniqueLocal descriptor;
+// The owner of an object, through the seam; false when it cannot be read.
+bool OwnerOf(HANDLE object, UniqueLocal& descriptor, PSID& owner) {
+  owner = nullptr;
   return file_seams::getSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
                                      nullptr, descriptor.put()) == ERROR_SUCCESS &&
-         owner != nullptr &&
-         (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
-          IsTrustedInstaller(owner) || IsRunningAccount(owner));
+         owner != nullptr;
 }
 
-bool RenameByHandle(HANDLE file, const std::wstring& newPath, bool replace) {
-  const DWORD nameBytes = static_cast<DWORD>(newPath.size() * sizeof(wchar_t));
-  std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
-  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-  rename->ReplaceIfExists = replace;
-  rename->RootDirectory = nullptr;
-  rename->FileNameLength = nameBytes;
-  memcpy(rename->FileName, newPath.c_str(), nameBytes);
-  file_seams::beforeChange();
-  return SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != FALSE;
+// Opened by its path, which the kernel keeps for the system and no user or
+// environment can change; read-control only, which every token has there.
+bool OwnsWindowsFolder(PSID sid) {
+  wchar_t windows[MAX_PATH] = {};
+  const UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return false;
+  const UniqueFile folder(CreateFileW(windows, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  UniqueLocal descriptor;
+  PSID owner = nullptr;
+  return folder && OwnerOf(folder.get(), descriptor, owner) && EqualSid(owner, sid);
+}
+
+}  // namespace
+
+bool IsTrustedOwner(HANDLE object, bool runningAccountToo) {
+  UniqueLocal descriptor;
+  PSID owner = nullptr;
+  if (!OwnerOf(object, descriptor, owner)) return false;
+  return IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
+         IsTrustedInstaller(owner) || (runningAccountToo && IsRunningAccount(owner)) || OwnsWindowsFolder(owner);
 }
 
 bool DeleteByHandle(HANDLE file) {
@@ -88,15 +95,16 @@ bool IsDrivePath(const std::wstring& path) {
   return path.size() >= 3 && drive >= L'a' && drive <= L'z' && path[1] == L':' && path[2] == L'\\';
 }
 
-PrivateFolderSecurity::PrivateFolderSecurity(Users which) : m_attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE} {
+PrivateFolderSecurity::PrivateFolderSecurity(Users which) {
   // Full control for SYSTEM and the administrators; nothing inherited from the parent. Users nothing, read
   // (0x1200a9), or else list the folder and add files to it (0x1200ab), never folders, and read and append to the
   // files in it (0x12008d), never overwrite, delete or change their access lists.
   const wchar_t* users = which == Users::None   ? L""
                          : which == Users::Read ? L"(A;OICI;0x1200a9;;;BU)"
                                                 : L"(A;;0x1200ab;;;BU)(A;OIIO;0x12008d;;;BU)";
-  ConvertStringSecurityDescriptorToSecurityDescriptorW(
-      (std::wstring(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)") + users).c_str(), SDDL_REVISION_1, m_descriptor.put(),
-      nullptr);
-  m_attributes.lpSecurityDescriptor = m_descriptor.get();
+  PSECURITY_DESCRIPTOR built = nullptr;
+  if (ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          (std::wstring(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)") + users).c_str(), SDDL_REVISION_1, &built, nullptr)) {
+    m_descriptor.reset(built);
+  }
 }

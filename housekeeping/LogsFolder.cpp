@@ -25,12 +25,14 @@ void RunDeleteOrbLogsFolder() {
     return;
   }
   const std::wstring logsFolder = commonFolder + names::kLogsSubfolder;
-  // Emptied through folder handles first, so that the shell, which deletes by
-  // path and follows links, only meets the empty folder we hold. A link in its
-  // place or among its parents, or a level of another owner, is left alone.
-  HeldFolder::Options options;
-  options.letShellDelete = true;
-  const HeldFolder logs(commonFolder, names::kLogsBelowCommon, options);
+  // Taken from users first (only SYSTEM and the administrators may add to it
+  // then) and emptied through folder handles, so that the shell, which deletes
+  // by path and may follow links, only meets an empty folder that nobody else
+  // can fill. A link in its place or among its parents, or a level of another
+  // owner, is left alone.
+  FoundFolder::Options options;
+  options.toRemove = true;
+  const FoundFolder logs = FoundFolder::OfPath(logsFolder, options);
   if (PathFileExistsW(logsFolder.c_str()) != 1) {
     InstallLog(L"DeleteOrbLogsFolder: Failed to Find the ORB logs directory");
   } else if (logs.Empty() && DeletePathWithShell(logsFolder, true)) {
@@ -43,6 +45,8 @@ void RunDeleteOrbLogsFolder() {
 
 }  // namespace
 
+// The one deletion by path that is left: the shell's own, as the removal of
+// the logs folder is made, on a folder emptied and closed to others first.
 bool DeletePathWithShell(const std::wstring& path, bool permanent) {
   // The shell takes a list of paths, each ended by a null, the list by another.
   std::vector<wchar_t> from(path.size() + 2, L'\0');

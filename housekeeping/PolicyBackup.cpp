@@ -38,26 +38,35 @@ bool ReadCommonFolder(std::wstring& folder, unsigned long view) {
   return false;
 }
 
-// The Windows folder's Temp, where the backups lie and where other users can put files.
-HeldFolder BackupFolder(const std::wstring& windowsFolder) {
-  return HeldFolder(windowsFolder, names::kWindowsTempSuffix + 1, HeldFolder::Options());
+// The Windows folder's Temp, where the backups lie and where other users can
+// put files: a fixed root, held as it stands.
+FoundFolder BackupFolder(const std::wstring& windowsFolder) {
+  return FoundFolder(windowsFolder + names::kWindowsTempSuffix, L"", {});
 }
 
 // Only the copy this library left is moved into the policy folder, and only
 // into a policy folder held and found safe. A missing one fails as the move would.
-BOOL MoveOwnBackup(const HeldFolder& backups, const std::wstring& windowsFolder, const wchar_t* name,
-                   const HeldFolder& policyFolder) {
+BOOL MoveOwnBackup(const FoundFolder& backups, const std::wstring& windowsFolder, const wchar_t* name,
+                   const FoundFolder& policyFolder) {
   if (!policyFolder) {
     SetLastError(kRefusedFileError);
     return FALSE;
   }
-  const UniqueFile backup = backups.OpenTrustedFile(name, FILE_READ_DATA | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+  const std::wstring backupPath = windowsFolder + names::kWindowsTempSuffix + L"\\" + name;
+  const UniqueFile backup = backups.OpenFile(name, FILE_READ_DATA | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                             OPEN_EXISTING, GuardedFolder::Owner::Trusted);
   if (!backup && GetLastError() == kRefusedFileError) {
     InstallLog(L"Did not restore %s: a link, a file with another name or not owned by the system or administrators",
-               (windowsFolder + names::kWindowsTempSuffix + L"\\" + name).c_str());
+               backupPath.c_str());
     SetLastError(kRefusedFileError);
   }
-  return backup && policyFolder.MoveHere(backup.get(), names::kPolicyName);
+  DWORD sourceLeft = 0;
+  if (!backup || !policyFolder.MoveHere(backup.get(), names::kPolicyName, sourceLeft)) return FALSE;
+  if (sourceLeft != 0) {
+    InstallLog(L"Restored a copy of %s, which stays where it was, Error Code: %d", backupPath.c_str(),
+               static_cast<int>(sourceLeft));
+  }
+  return TRUE;
 }
 
 void RestorePolicyBackup() {
@@ -68,18 +77,20 @@ void RestorePolicyBackup() {
 
   const std::wstring windowsFolder = WindowsFolderOrDefault();
   const std::wstring policyFile = commonFolder + names::kPolicyFile;
-  // Nothing is made in or moved into a folder that a user made a link or owns.
-  HeldFolder::Options make;
-  make.makeLevels = true;
-  const HeldFolder temp(commonFolder, names::kPolicyTempBelow, make);
-  const HeldFolder policyFolder = temp ? HeldFolder(commonFolder, names::kPolicyFolderBelow, {}) : HeldFolder();
+  // Checked from the drive's root, each missing level made with a private
+  // list; nothing is made in or moved into a folder that is a link or a user's.
+  FoundFolder::Options make;
+  make.makeMissing = true;
+  const FoundFolder temp = FoundFolder::OfPath(commonFolder + names::kPolicyTempBelow, make);
+  const FoundFolder policyFolder = temp ? FoundFolder::OfPath(commonFolder + names::kPolicyFolderBelow, {}) : FoundFolder();
   if (!policyFolder) {
     InstallLog(L"Did not restore into %s: a link or a folder not owned by the system or administrators",
                policyFile.c_str());
   }
-  const HeldFolder backups = BackupFolder(windowsFolder);
+  const FoundFolder backups = BackupFolder(windowsFolder);
 
-  // No replace flag: a policy file already in place is newer than any backup.
+  // A policy file of the system's in place is newer than any backup; anything
+  // else there was planted and makes way for the backup.
   if (MoveOwnBackup(backups, windowsFolder, names::kPolicyName, policyFolder)) {
     InstallLog(L"Restored policy file in path-> %s  ", policyFile.c_str());
   } else {
@@ -103,14 +114,15 @@ void RestorePolicyBackup() {
 UniqueFile OpenPolicy(const std::wstring& commonFolder, const wchar_t* folder, const wchar_t* name,
                       int sharingRetries) {
   for (int attempt = 0;; ++attempt) {
-    UniqueFile policy = HeldFolder(commonFolder, folder, {}).OpenTrustedFile(name, FILE_READ_DATA, FILE_SHARE_READ);
+    UniqueFile policy = FoundFolder::OfPath(commonFolder + folder, {})
+                            .OpenFile(name, FILE_READ_DATA, FILE_SHARE_READ, OPEN_EXISTING, GuardedFolder::Owner::Trusted);
     if (policy || GetLastError() != ERROR_SHARING_VIOLATION || attempt == sharingRetries) return policy;
     policy_seams::sleep(kSharingRetryWaitMs);
   }
 }
 
 BOOL SavePolicy(const std::wstring& commonFolder, const wchar_t* folder, const wchar_t* name, int sharingRetries,
-                const HeldFolder& backups) {
+                const FoundFolder& backups) {
   const UniqueFile policy = OpenPolicy(commonFolder, folder, name, sharingRetries);
   if (!policy && GetLastError() == kRefusedFileError) {
     InstallLog(L"Did not read %s: a link on the way, a file with another name or not owned by the system or "
@@ -128,7 +140,7 @@ bool BackupPolicyFile() {
   std::wstring commonFolder;
   if (!ReadCommonFolder(commonFolder, 0)) return false;
 
-  const HeldFolder backups = BackupFolder(WindowsFolderOrDefault());
+  const FoundFolder backups = BackupFolder(WindowsFolderOrDefault());
   BOOL copied = SavePolicy(commonFolder, names::kPolicyFolderBelow, names::kPolicyName, kSharingRetries, backups);
   LogBackupOutcome(copied);
   if (!copied) {

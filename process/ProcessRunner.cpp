@@ -35,19 +35,33 @@ int CreateAndExecuteCmdLineProcessWithOutputToFile(MSIHANDLE hInstall, const wch
 
   UniqueFile output;
   if (redirectOutput) {
-    // Write-data only and no truncation: the child's text overwrites an old
-    // file from its first byte. Opened through its checked folder, and never
-    // through a link or another file's second name: whatever else stands
-    // under the name goes first.
+    // The child writes through this handle only, into a file the library has
+    // just put under the name through its checked folder: whatever stood
+    // there (a link, another file's second name, someone else's file) only
+    // lost the name, and what the library's own earlier output left is kept,
+    // so that the child's text overwrites it from its first byte.
     std::wstring name;
-    const HeldFolder folder = HeldFolder::OfFile(outputFile, name);
-    folder.ClearForProgram(name);
-    output = folder.OpenFile(name, FILE_WRITE_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_ALWAYS, true);
+    const FoundFolder folder = FoundFolder::OfFile(outputFile, name);
+    DWORD error = ERROR_SUCCESS;
+    if (folder.PlaceFresh(name)) {
+      output = folder.OpenFile(name, FILE_WRITE_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                               GuardedFolder::Owner::Trusted, true);
+      if (!output) error = GetLastError();
+    } else {
+      error = GetLastError();
+      // Held open, denied, or a folder on the way that is not what it seems: said loudly, but not fatal either.
+      if (error != ERROR_PATH_NOT_FOUND) {
+        LogOutcome(hInstall,
+                   L"CreateAndExecuteCmdLineProcessWithOutputToFile : %s cannot be cleared for the output, error "
+                   L"code = %lu, the program runs without it",
+                   outputFile, error);
+      }
+    }
     if (!output) {
       // Not fatal: the program still runs, its output is lost.
       InstallLog(L"CreateAndExecuteCmdLineProcessWithOutputToFile : Failed to create redirection file its OK? error "
                  L"code = %lu",
-                 GetLastError());
+                 error);
     }
     startup.hStdInput = nullptr;
     startup.hStdOutput = output.get();

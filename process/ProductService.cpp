@@ -27,8 +27,9 @@ const DWORD kWaitMs = 2000;
 // someone else put there; and consumed through the handle it was read from.
 bool ReadAndConsumeProfile(const std::wstring& path, std::wstring& text) {
   std::wstring name;
-  UniqueFile file = HeldFolder::OfFile(path, name).OpenTrustedFile(name, FILE_READ_DATA | DELETE,
-                                                                   FILE_SHARE_READ | FILE_SHARE_WRITE);
+  UniqueFile file = FoundFolder::OfFile(path, name).OpenFile(name, FILE_READ_DATA | DELETE,
+                                                              FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                                                              GuardedFolder::Owner::Trusted);
   const int descriptor = file ? _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_RDONLY | _O_TEXT) : -1;
   if (descriptor == -1) return false;
   const HANDLE handle = file.release();  // the descriptor owns the handle now

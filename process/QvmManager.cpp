@@ -52,9 +52,9 @@ QvmManager::QvmManager(const std::wstring& serviceName, const std::wstring& clie
     : m_serviceName(serviceName), m_clientName(clientName) {
   // Appended to, never created with its folder: without the folder, or with
   // one that is not the product's own, the host's exchanges go unrecorded.
-  const HeldFolder logs(names::kProgramData, names::kLogsBelowCommon, HeldFolder::Options());
+  const FoundFolder logs(names::kProgramData, names::kLogsBelowCommon, {});
   m_log = logs.OpenFile(names::kQvmInteractionLogStem + m_clientName + L".txt", FILE_APPEND_DATA,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_ALWAYS);
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_ALWAYS, GuardedFolder::Owner::Any);
   LogWithTime(L"In Constructor Started QVM Module");
   if (!GetQVMControl()) {
     LogWithTime(L"GetQVMControl returned false");

@@ -57,7 +57,8 @@ bool InTrash() {
 // The four files an upgrade can meet, newest policy first: the policy, the
 // older product's policy, the backup, the older line's backup. A row gives
 // them as one letter each: the file's content, or '-' when it is absent; a
-// fifth letter "t" stands for the policy's temporary folder (and so its parent).
+// fifth letter "t" stands for the policy's temporary folder (and so its parent),
+// "T" for one with a private list, as the restore makes it.
 const std::wstring kFiles[4] = {kCommon + L"Norvale\\LYN\\Policy\\LYNPolicy.opg",
                                 kCommon + L"Veltan\\ORB\\Policy\\ORBPolicy.opg", kTemp + L"LYNPolicy.opg",
                                 kTemp + L"ORBPolicy.opg"};
@@ -68,7 +69,8 @@ void PutFiles(const std::string& files) {
 std::string ReadFiles() {
   std::string files;
   for (const auto& file : kFiles) files += PathExists(file) ? ReadFileBytes(file) : "-";
-  return files + (PathExists(kCommon + L"Norvale\\LYN\\Policy\\Temp") ? "t" : "-");
+  const std::wstring temp = kCommon + L"Norvale\\LYN\\Policy\\Temp";
+  return files + (!PathExists(temp) ? "-" : OpenToEveryone(temp) ? "t" : "T");
 }
 
 // The product writes its policy while the restore copies the backup.
@@ -98,16 +100,16 @@ TEST(PolicyBackup, SavedByTheUpgradeFixAndPutBackByTheRestore) {
       {"older product's policy", UpgradeFix, k64, On64, "-o--", "-oo--", k32, {fixStart, failed + "3", saved, fixEnd}},
       {"no policy", UpgradeFix, k64, On64, "--b-t", "--b-t", k32, {fixStart, failed + "2", failed + "3", fixEnd}},
       {"32-bit Windows, default view", UpgradeFix, k32, On32, "p---", "p----", k64, {fixStart}},
-      {"policy in place", CopyPolicyBackup, k64, On64, "p-bo", "p-bot", k64 | k32, {start, notRestored + "183", end}},
-      {"older line's backup", CopyPolicyBackup, k64, On64, "---o", "o---t", k64 | k32,
+      {"policy in place", CopyPolicyBackup, k64, On64, "p-bo", "p-boT", k64 | k32, {start, notRestored + "183", end}},
+      {"older line's backup", CopyPolicyBackup, k64, On64, "---o", "o---T", k64 | k32,
        {start, notRestored + "2", restored, end}},
       {"value in the 32-bit view", CopyPolicyBackup, k32, On64, "--b-", "--b--", k64 | k32, {start}},
-      {"32-bit Windows", CopyPolicyBackup, k32, On32, "--b-", "b---t", k64 | k32, {start, restored, end}},
+      {"32-bit Windows", CopyPolicyBackup, k32, On32, "--b-", "b---T", k64 | k32, {start, restored, end}},
       {"a read fails mid-copy", UpgradeFix, k64, On64, "p-b-", "p-b--", k32, {fixStart, failed + "30", failed + "3",
        fixEnd}, false, FailsPastStart},
-      {"policy written meanwhile, other volume", CopyPolicyBackup, k64, On64, "--b-", "n-b-t", k64 | k32,
+      {"policy written meanwhile, other volume", CopyPolicyBackup, k64, On64, "--b-", "n-b-T", k64 | k32,
        {start, notRestored + "183", end}, true, PolicyWrittenMeanwhile},
-      {"a read fails mid-copy, other volume", CopyPolicyBackup, k64, On64, "--b-", "--b-t", k64 | k32,
+      {"a read fails mid-copy, other volume", CopyPolicyBackup, k64, On64, "--b-", "--b-T", k64 | k32,
        {start, notRestored + "30", notRestored + "2", end}, true, FailsPastStart},
       // clang-format on
   };
@@ -256,6 +258,7 @@ TEST(LogsFolder, RemovesTheFolderWithItsContentForGood) {
                              : INVALID_HANDLE_VALUE);
     EXPECT_EQ(BothLogs::LinesOf(DeleteOrbLogsFolder), row.lines);
     EXPECT_EQ(PathExists(log), row.logLeft);
+    if (row.logLeft) { EXPECT_EQ(OpenToEveryone(kCommon + L"Norvale\\LYN\\Logs"), !row.held); }  // taken from users
     EXPECT_EQ(ReadFileBytes(kFiles[0]), "policy");
     EXPECT_FALSE(InTrash());
   }

@@ -3,10 +3,24 @@
 #include <functional>
 #include <stdexcept>
 
+#include "frame/FolderGuard.h"
 #include "frame/Guard.h"
 #include "frame/Log.h"
 
 using namespace testsupport;
+
+// A standard user's token, as an immediate action has it: on the Windows folder's Temp only traverse and adding,
+// nowhere the right to set an access list.
+static NTSTATUS NTAPI AsStandardUser(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES object,
+                                     PIO_STATUS_BLOCK io, PLARGE_INTEGER size, ULONG attributes, ULONG share,
+                                     ULONG disposition, ULONG options, PVOID ea, ULONG eaLength) {
+  const std::wstring name(object->ObjectName->Buffer, object->ObjectName->Length / sizeof(wchar_t));
+  const bool temp = name.size() > 5 && !_wcsicmp(name.c_str() + name.size() - 5, L"\\Temp");
+  if ((access & WRITE_DAC) || (temp && (access & ~(FILE_TRAVERSE | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | SYNCHRONIZE))))
+    return static_cast<NTSTATUS>(0xC0000022);  // access denied
+  return guard_seams::ntCreateFile.real()(handle, access, object, io, size, attributes, share, disposition, options,
+                                          ea, eaLength);
+}
 
 TEST(TextLog, PrefixIsPlainDecimalInDayMonthYearOrder) {
   EXPECT_EQ(logdetail::FormatLogPrefix({2025, 1, 2, 7, 0, 3, 4, 5}), L"[7-1-2025] 0:3:4:5 - ");
@@ -29,6 +43,15 @@ TEST(TextLog, EachFormFormatsItsArgumentsIntoOneCrLfLine) {
        [] { EXPECT_EQ(GuardAction(L"Act", -1, []() -> int { throw std::runtime_error("bad"); }), -1); },
        {"Act : ended after an unexpected error: bad"}},
       {"foreign exception", [] { GuardAction(L"Act", [] { throw 42; }); }, {"Act : ended after an unexpected error"}},
+      {"a standard user's token", [] {
+         ScopedSeam seam(guard_seams::ntCreateFile, &AsStandardUser);
+         GuardAction(L"Act", [] { InstallLog(L"as a standard user"); });
+       }, {"as a standard user"}},
+      {"an open list on the folder reset", [] {
+         RunUnix("chmod 777 '" + UnixPath(logdetail::LogFolderPath()) + "'");
+         InstallLog(L"taken");
+         InstallLog(L"open to everyone: %d", int(OpenToEveryone(logdetail::LogFolderPath())));
+       }, {"taken", "open to everyone: 0"}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);

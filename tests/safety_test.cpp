@@ -27,14 +27,19 @@ std::string Unix(const std::wstring& path) {
 }
 
 // Wine makes every file the test's own: other owners come through the seam,
-// for the file or folder whose path ends in g_ownedName; the rest is SYSTEM's.
+// for the files or folders whose paths end in one of g_ownedName's names
+// ("a|b"); the rest, the Windows folder among them, is SYSTEM's.
 const wchar_t *g_owner, *g_ownedName;  // the owner as SDDL
 DWORD WINAPI OwnedBy(HANDLE object, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID* owner, PSID*, PACL*, PACL*,
                      PSECURITY_DESCRIPTOR* descriptor) {
   wchar_t path[MAX_PATH] = {};
   GetFinalPathNameByHandleW(object, path, MAX_PATH, 0);
-  const std::wstring named(path), suffix(g_ownedName);
-  const bool owned = named.size() >= suffix.size() && _wcsicmp(&named[named.size() - suffix.size()], g_ownedName) == 0;
+  const std::wstring named(path), names = std::wstring(L"|") + g_ownedName;
+  bool owned = false;
+  for (size_t at = 0; at != std::wstring::npos; at = names.find(L'|', at + 1)) {
+    const std::wstring suffix = names.substr(at + 1, names.find(L'|', at + 1) - at - 1);
+    owned |= named.size() >= suffix.size() && !_wcsicmp(&named[named.size() - suffix.size()], suffix.c_str());
+  }
   BOOL defaulted = FALSE;
   ConvertStringSecurityDescriptorToSecurityDescriptorW(owned ? g_owner : L"O:SY", SDDL_REVISION_1, descriptor, nullptr);
   return GetSecurityDescriptorOwner(*descriptor, owner, &defaulted) ? ERROR_SUCCESS : ERROR_INVALID_DATA;
@@ -47,12 +52,6 @@ std::function<void()> Owned(const wchar_t* owner, const wchar_t* name, std::func
     step();
   };
 }
-DWORD FileIndex(const std::wstring& path) {
-  BY_HANDLE_FILE_INFORMATION info = {};
-  UniqueFile file(CreateFileW(path.c_str(), 0, 7, nullptr, OPEN_EXISTING, 0, nullptr));
-  GetFileInformationByHandle(file.get(), &info);
-  return info.nFileIndexLow;
-}
 }  // namespace
 
 // Each row puts a link to the victim folder $V or its empty subfolder ("ln -s"),
@@ -62,7 +61,7 @@ DWORD FileIndex(const std::wstring& path) {
 // are the scratch folder's, the current folder meanwhile.
 TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
   ScratchFolder scratch(L"safety");
-  const std::wstring common = scratch / L"common\\", set = scratch / L"set", out = scratch / L"out.txt";
+  const std::wstring common = scratch / L"common\\", set = scratch / L"set";
   const std::string cd = "cd " + Unix(scratch.path) + " && ", victim = Unix(scratch.path) + "/rel/Norvale/LYN/Logs";
   const std::string d = "DeleteOrbLogsFolder: ", notRemoved = d + "Not able to remove the ORB logs directory";
   const std::string notOwn = "Did not restore " + Narrow(kBackup) +
@@ -75,7 +74,24 @@ TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
   const std::string saved = "Backed-up policy file", refused = "Failed to backup policy file, Error Code: 1920",
                     notRestored = "Did not restore policy file, Error Code: 1920";
   const auto log = [] { InstallLog(L"%s", L"planted"); };
-  const std::string programData = UnixPath(names::kProgramData);
+  const std::string programData = UnixPath(names::kProgramData), logs = UnixPath(logdetail::LogFolderPath()) + "/",
+                    policy = "common/Norvale/LYN/Policy/LYNPolicy.opg",
+                    backup = "mkdir -p common/Norvale/LYN/Policy && printf policy >" + Unix(kBackup) + " && ";
+  // The names the platform installer's install and removal write and capture into, and the text log: each made
+  // the library's own, a single-named file, before anything writes there.
+  std::string written;
+  for (const char* name : {"lyn_tessel_inst_4.9.0.log", "lyn_tessel_inst_4.9.0.etl", "lyn_tessel_uninst_4.9.0.log",
+                           "lyn_tessel_uninst_4.9.0.etl", "lynInst_vtnhidin_cmdout.txt", "LYNInstLogs_4.9.0.txt"})
+    written += " '" + logs + name + "'";
+  const auto madeFresh = [&] {
+    InstallTessel(0, 1);
+    InstallTessel(0, 0);
+    log();
+    InstallLog(L"fresh: %d", RunUnix("for f in" + written + "; do [ -f \"$f\" ] && [ ! -h \"$f\" ] && "
+                                     "[ $(stat -c %h \"$f\") = 1 ] || exit 1; done"));
+  };
+  const std::string held = logs + "lyn_tessel_inst_4.9.0.log", notMade = Narrow(logdetail::LogFolderPath()) +
+                           "\\lyn_tessel_inst_4.9.0.log cannot be made ready for the platform installer, Error Code: 5";
   const struct {
     const char* name; std::string link, ln; std::function<void()> step; std::string line; std::wstring value = L"";
   } rows[] = {
@@ -88,26 +104,29 @@ TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
       {"the text log's folder is a link", Unix(logdetail::LogFolderPath()), "ln -s $V",
        [&] { CreateAndExecuteCmdLineProcessWithOutputToFile(0, child, logdetail::LogFolderPath() + L"\\o.txt", true); },
        ""},
-      {"the text log's folder made by another user", Unix(logdetail::LogFolderPath() + L"\\x"), "touch",
-       Owned(L"O:BU", names::kLogFolderName, [&] {
-         log();
-         InstallLog(L"planted: %d", int(PathExists(logdetail::LogFolderPath() + L"\\x")));
-       }), "planted: 0"},
+      {"the text log's folder made by another user", Unix(logdetail::LogFolderPath() + L"\\x"),
+       "printf earlier >" + Unix(logdetail::LogFilePath()) + " && touch", Owned(L"O:BU", names::kLogFolderName, [&] {
+         log();  // its lines go on in the new one
+         InstallLog(L"planted: %d, lines kept: %d", int(PathExists(logdetail::LogFolderPath() + L"\\x")),
+                    int(ReadFileBytes(logdetail::LogFilePath()).find("earlier") == 0));
+       }), "planted: 0, lines kept: 1"},
       {"the host client's log folder is a link", "'" + programData + "/Norvale/LYN/Logs'",
        "mkdir -p '" + programData + "/Norvale/LYN' && ln -s $V", [] { QvmManager(names::kQvmServiceName, L"x"); }, ""},
       {"a parent of the logs folder is a link", "common/Norvale", "ln -s $V/../..", DeleteOrbLogsFolder, notRemoved},
-      {"the text log is a second name", Unix(logdetail::LogFilePath()), "ln $V/vtnhidin.exe", log, ""},
-      {"captured output into a second name", "out.txt", "ln $V/vtnhidin.exe", [&] {
-         CreateAndExecuteCmdLineProcessWithOutputToFile(0, child, out, true);
-         InstallLog(L"out: %s", Widen(ReadFileBytes(out)).c_str());
-       }, "out: planted"},
+      {"links at the platform installer's, its capture's and the text log's names", written, "ln -s $V/vtnhidin.exe",
+       madeFresh, "fresh: 0"},
+      {"second names there", written, "ln $V/vtnhidin.exe", madeFresh, "fresh: 0"},
+      {"the platform installer's log held open", "'" + held + "'", "touch", [&] {
+         const UniqueFile open(CreateFileW((logdetail::LogFolderPath() + L"\\lyn_tessel_inst_4.9.0.log").c_str(),
+                                           GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, OPEN_EXISTING, 0, 0));
+         BothLogs both;
+         EXPECT_EQ(both.Run([&] { return InstallTessel(both.handle(), 1); }), 0);
+         EXPECT_TRUE(Matches(both.Records(), "..." + notMade + ", it is not run"));
+       }, "InstallTessel: " + notMade + ", it is not run"},
       {"the older product's policy backed up over a second name", Unix(kBackup), "ln $V/vtnhidin.exe",
        UpgradeFix, saved},
-      {"backed up over a link", Unix(kBackup), "ln -s $V/vtnhidin.exe", UpgradeFix, saved},
       {"the older product's policy through a folder link", "common/Veltan/ORB/Policy",
        "printf secret >$V/empty/ORBPolicy.opg && ln -s $V/empty", UpgradeFix, refused},
-      {"the older product's policy a second name", "common/Veltan/ORB/Policy/ORBPolicy.opg",
-       "ln $V/vtnhidin.exe", UpgradeFix, refused},
       {"the older product's policy owned by users", "none", "true", Owned(L"O:BU", L"ORBPolicy.opg", UpgradeFix),
        refused},
       {"the policy held a moment", "common/Norvale/LYN/Policy/LYNPolicy.opg",
@@ -124,17 +143,16 @@ TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
        "printf policy >" + Unix(kBackup) + " && ln -s $V/empty", CopyPolicyBackup, notRestored},
       {"restored into a folder owned by users", Unix(kBackup), "printf policy >",
        Owned(L"O:BU", L"Norvale\\LYN\\Policy", CopyPolicyBackup), notRestored},
-      {"a longer planted backup replaced", Unix(kBackup), "printf longer-than-the-policy >", [] {
-         const DWORD planted = FileIndex(kBackup);
-         UpgradeFix();
-         InstallLog(L"backup: %s, %s", Widen(ReadFileBytes(kBackup)).c_str(),
-                    FileIndex(kBackup) == planted ? L"written into the planted file" : L"a new file");
-       }, "backup: policy, a new file"},
-      {"a second name restored", Unix(kBackup), "ln $V/vtnhidin.exe", CopyPolicyBackup, notOwn},
       {"a backup owned by users", Unix(kBackup), "cp $V/vtnhidin.exe",
        Owned(L"O:BU", L"LYNPolicy.opg", CopyPolicyBackup), notOwn},
-      {"a backup owned by SYSTEM", Unix(kBackup), "cp $V/vtnhidin.exe",
-       Owned(L"O:SY", L"LYNPolicy.opg", CopyPolicyBackup), restored},
+      {"a backup owned by the running account, not SYSTEM", Unix(kBackup), "cp $V/vtnhidin.exe",
+       Owned(L"O:S-1-5-21-0-0-0-1000", L"LYNPolicy.opg", CopyPolicyBackup), notOwn},  // Wine's running account
+      {"a backup owned by the Windows folder's owner", Unix(kBackup), "cp $V/vtnhidin.exe",
+       Owned(L"O:S-1-5-21-7-7-7-1001", L"LYNPolicy.opg|\\windows", CopyPolicyBackup), restored},
+      {"a link in the policy's place", policy, backup + "ln -s $V/vtnhidin.exe", CopyPolicyBackup, restored},
+      {"a second name in the policy's place", policy, backup + "ln $V/vtnhidin.exe", CopyPolicyBackup, restored},
+      {"a user's file in the policy's place", policy, backup + "printf user >",
+       Owned(L"O:BU", L"Policy\\LYNPolicy.opg", CopyPolicyBackup), restored},
       {"a backup owned by the administrators", Unix(kBackup), "cp $V/vtnhidin.exe",
        Owned(L"O:BA", L"LYNPolicy.opg", CopyPolicyBackup), restored},
       {"a common folder relative to the drive's current folder", "none", "true", DeleteOrbLogsFolder,
@@ -151,8 +169,8 @@ TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
     CreateDirectoryW(logdetail::LogFolderPath().c_str(), nullptr);
     ASSERT_EQ(RunUnix(cd + "V=" + victim + " && rm -rf common set rel && mkdir -p $V/empty common/Veltan/ORB/Policy " +
                       "common/Norvale/LYN/Logs/Archive && printf victim >$V/vtnhidin.exe && printf policy >" +
-                      "common/Veltan/ORB/Policy/ORBPolicy.opg && rm -rf " + row.link + " && " +
-                      row.ln + " " + row.link), 0);
+                      "common/Veltan/ORB/Policy/ORBPolicy.opg && rm -rf " + row.link + " && for f in " + row.link +
+                      "; do " + row.ln + " \"$f\"; done"), 0);
     LogCapture capture;
     row.step();
     const Lines lines = capture.Lines();

@@ -1,6 +1,8 @@
 #include "support/TestSupport.h"
 
+#include <aclapi.h>
 #include <msiquery.h>
+#include <sddl.h>
 #include <psapi.h>
 #include <shellapi.h>
 
@@ -216,6 +218,19 @@ std::string UnixPath(const std::wstring& windowsPath) {
   const std::string path = name ? name : "";
   HeapFree(GetProcessHeap(), 0, name);
   return path;
+}
+
+bool OpenToEveryone(const std::wstring& path) {
+  UniqueLocal descriptor;
+  LPWSTR text = nullptr;
+  if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                            nullptr, descriptor.put()) != ERROR_SUCCESS ||
+      !ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor.get(), SDDL_REVISION_1,
+                                                            DACL_SECURITY_INFORMATION, &text, nullptr)) {
+    return false;
+  }
+  const UniqueLocal owned(text);
+  return wcsstr(text, L";;;WD)") != nullptr;
 }
 
 }  // namespace testsupport

@@ -137,6 +137,9 @@ bool RegKeyExists(HKEY root, const std::wstring& subKey, REGSAM view = 0);
 int RunUnix(const std::string& shellCommand);
 // The Unix path of a Windows path (through Wine's own mapping).
 std::string UnixPath(const std::wstring& windowsPath);
+// Whether the access list Wine reports for a file or folder (read back from its
+// mode bits) grants Everyone anything; false when there is none to read.
+bool OpenToEveryone(const std::wstring& path);
 
 // The build tree, as a Windows path (Z:\...), and a stand-in program in it.
 std::wstring BuildDir();
