@@ -58,7 +58,6 @@ TEST(TextLog, EachFormFormatsItsArgumentsIntoOneCrLfLine) {
     LogCapture log;
     row.write();
     EXPECT_EQ(log.Lines(), row.expected);
-    EXPECT_EQ(log.Raw().substr(log.Raw().size() - 2), "\r\n");
   }
 }
 
@@ -103,7 +102,6 @@ TEST(CallbackFormatter, UpTo1023CharactersPassLongerOnesBecomeTwoErrors) {
       {"1023", [&] { FormatToLogCallback(&Collect, false, L"%s%d", fits.c_str(), 123); }, {{fits + L"123", false}}},
       {"1024", [&] { FormatToLogCallback(&Collect, false, L"%s%d", fits.c_str(), 1234); },
        {{L"Error formatting the following log message", true}, {L"%s%d", true}}},
-      {"error flag", [] { FormatToLogCallback(&Collect, true, L"failed: %d", 5); }, {{L"failed: 5", true}}},
       {"null callback", [] { FormatToLogCallback(nullptr, false, L"x"); }, {}},
       {"null format", [] { FormatToLogCallback(&Collect, false, nullptr); }, {}},
   };
@@ -141,25 +139,18 @@ TEST(ShippedDll, PropertiesCarryTheProjectVersion) {
   const std::wstring dll = BuildDir() + L"\\InstallHelper.dll";
   std::vector<char> info(GetFileVersionInfoSizeW(dll.c_str(), nullptr));
   ASSERT_TRUE(!info.empty() && GetFileVersionInfoW(dll.c_str(), 0, static_cast<DWORD>(info.size()), info.data()));
-  // A string of the resource, or the four numbers of its fixed part ("\\", then 0 for the file's, 2 the product's).
-  const auto query = [&](const std::wstring& name, int at = 0) -> std::wstring {
-    void* value = nullptr;
-    UINT length = 0;
-    const std::wstring path = name == L"\\" ? name : L"\\StringFileInfo\\040904b0\\" + name;
-    if (!VerQueryValueW(info.data(), path.c_str(), &value, &length) || !length) return L"(none)";
-    if (name != L"\\") return static_cast<const wchar_t*>(value);
-    const DWORD* ms = &static_cast<const VS_FIXEDFILEINFO*>(value)->dwFileVersionMS + at;
-    return std::to_wstring(HIWORD(ms[0])) + L"." + std::to_wstring(LOWORD(ms[0])) + L"." +
-           std::to_wstring(HIWORD(ms[1])) + L"." + std::to_wstring(LOWORD(ms[1]));
-  };
-  const struct {
-    const char* name; std::wstring got, expected;
-  } rows[] = {{"file version numbers", query(L"\\"), IH_VERSION L".0"},
-              {"product version numbers", query(L"\\", 2), IH_VERSION L".0"},
-              {"FileVersion", query(L"FileVersion"), IH_VERSION},
-              {"ProductVersion", query(L"ProductVersion"), IH_VERSION}};
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    EXPECT_EQ(row.got, row.expected);
+  void* value = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", &value, &length));
+  const DWORD* v = &static_cast<const VS_FIXEDFILEINFO*>(value)->dwFileVersionMS;  // the file's, then the product's
+  for (int at : {0, 2}) {
+    EXPECT_EQ(std::to_wstring(HIWORD(v[at])) + L"." + std::to_wstring(LOWORD(v[at])) + L"." +
+                  std::to_wstring(HIWORD(v[at + 1])) + L"." + std::to_wstring(LOWORD(v[at + 1])),
+              IH_VERSION L".0");
+  }
+  for (const std::wstring name : {L"FileVersion", L"ProductVersion"}) {
+    const bool found = VerQueryValueW(info.data(), (L"\\StringFileInfo\\040904b0\\" + name).c_str(), &value, &length);
+    EXPECT_EQ(found && length ? static_cast<const wchar_t*>(value) : L"(none)", std::wstring(IH_VERSION))
+        << Narrow(name);
   }
 }

@@ -95,7 +95,6 @@ static BOOL WINAPI Unreadable(DWORD*, DWORD, DWORD*) { return FALSE; }
 static BOOL WINAPI Refused(HANDLE, UINT) { return FALSE; }
 static HANDLE WINAPI NotOpened(DWORD, BOOL, DWORD) { return nullptr; }
 static int ByName(MSIHANDLE) { return killExistingORBProcess(); }
-static int ById(MSIHANDLE hInstall) { return terminateProcessByPID(hInstall, g_listed.back(), 0xDEAD); }
 static int ByStoredIds(MSIHANDLE hInstall) {
   killBypassAndAboutProcesses(hInstall);
   return 0;
@@ -138,7 +137,6 @@ TEST(ProcessControl, EndsTheServiceByNameAndTheCompanionsByTheirStoredIds) {
       {"ids now of another program and of About's name in other letter case", ByStoredIds,
        {L"other.exe", L"c\\orbabout.EXE"}, "$0", "$1", 0, 0b10, {kRefused, "Failed to terminate ORBBypass.exe", kEnded1,
        "Successfully terminated ORBAbout.exe"}, {kRefused, kEnded1}},
-      {"one ended by its id", ById, {L"ORBAbout.exe"}, nullptr, nullptr, 1, 0b1, {kEnded0}, {kEnded0}},
       {"no bypass id: About is left alone", ByStoredIds, kCompanions, nullptr, "$1", 0, 0, {}, {}},
       {"a stale bypass id, then About refused", ByStoredIds, kCompanions, "0", "$1", 0, 0,
        {"Failed to Terminate the Process with PID: $1 exit code = 0xdead", "Failed to terminate ORBAbout.exe"},
