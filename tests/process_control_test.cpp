@@ -33,7 +33,7 @@ static BOOL WINAPI ExitCodeUnreadable(HANDLE, LPDWORD) { SetLastError(ERROR_INVA
 // (nullptr: out.txt without capture); the result; lines that come one after the
 // other in the text log; the installer log where it decides the row; what
 // out.txt holds afterwards (nullptr: not checked); how the exit code is read.
-// $CMD is the command line, $PID and $TID the ids the child wrote about itself.
+// $PID and $TID are the ids the child wrote about itself.
 TEST(ProcessRunner, RunsTheChildHiddenAndReportsHowItEnded) {
   const std::wstring folder = L"C:\\ih-runner-test", child = L"\"" + StandInPath(L"child.exe") + L"\" ";
   const ScopeExit removeFolder([&folder] { RemoveTree(folder); });
@@ -42,8 +42,7 @@ TEST(ProcessRunner, RunsTheChildHiddenAndReportsHowItEnded) {
     const char* after = nullptr; decltype(&GetExitCodeProcess) exitCode = GetExitCodeProcess;
   } rows[] = {
       {"-2 succeeds", L"--ids --sleep 200 --exit 0xFFFFFFFE", L"out.txt", 1,
-       {"Function: " + kRunner + " Started", kRunner + "(), process command line is: $CMD", kRunner + " : " + kCreated,
-        "", "Return value of ZPK : -2", kEnded},
+       {"Function: " + kRunner + " Started", kRunner + " : " + kCreated, "", "Return value of ZPK : -2", kEnded},
        {kCreated + "\n"}},
       {"0 succeeds; output and error overwrite the file from its start", L"--out hello --err !", L"out.txt", 1,
        {"Return value of ZPK : 0"}, {}, "hello!GHIJKLMNOPQRSTUVWXYZ"},
@@ -71,7 +70,7 @@ TEST(ProcessRunner, RunsTheChildHiddenAndReportsHowItEnded) {
     const std::string out = ReadFileBytes(folder + L"\\out.txt");
     unsigned long pid = 0, tid = 0;
     sscanf(out.c_str(), "pid=%lu tid=%lu", &pid, &tid);
-    const Values values = {{"$CMD", Narrow(command)}, {"$PID", std::to_string(pid)}, {"$TID", std::to_string(tid)}};
+    const Values values = {{"$PID", std::to_string(pid)}, {"$TID", std::to_string(tid)}};
     EXPECT_TRUE(Follow(logs.Lines(), Expand(row.lines, values)));
     if (!row.records.empty()) { EXPECT_EQ(logs.Records(), Joined(Expand(row.records, values))); }
     if (row.after) { EXPECT_EQ(out, row.after); }
@@ -112,7 +111,7 @@ static int ByStoredIds(MSIHANDLE hInstall) {
 TEST(ProcessControl, EndsTheServiceByNameAndTheCompanionsByTheirStoredIds) {
   const std::string kEnded0 = kTerminated + "$0", kEnded1 = kTerminated + "$1",
                     kRefused = "Not terminating the Process with PID: $0, it runs \"" + Narrow(kFolder) +
-                               "other.exe\", not ORBBypass.exe",
+                               "[1]\\other.exe\", not ORBBypass.exe",
                     kNotOpened = "Failed to Open the Process with PID: $0, the process may not be running";
   const std::vector<std::wstring> kService = {L"s\\LynService.exe"}, kCompanions = {L"ORBBypass.exe", L"ORBAbout.exe"};
   const struct {
@@ -134,8 +133,9 @@ TEST(ProcessControl, EndsTheServiceByNameAndTheCompanionsByTheirStoredIds) {
       {"both companions ended", ByStoredIds, kCompanions, "$0", "$1", 0, 0b11,
        {kEnded0, "Successfully terminated ORBBypass.exe", kEnded1, "Successfully terminated ORBAbout.exe"},
        {kEnded0, kEnded1}},
-      {"ids now of another program and of About's name in other letter case", ByStoredIds,
-       {L"other.exe", L"c\\orbabout.EXE"}, "$0", "$1", 0, 0b10, {kRefused, "Failed to terminate ORBBypass.exe", kEnded1,
+      {"ids now of another program (in a folder whose name the installer log would take for a field) and of About's "
+       "name in other letter case", ByStoredIds,
+       {L"[1]\\other.exe", L"c\\orbabout.EXE"}, "$0", "$1", 0, 0b10, {kRefused, "Failed to terminate ORBBypass.exe", kEnded1,
        "Successfully terminated ORBAbout.exe"}, {kRefused, kEnded1}},
       {"no bypass id: About is left alone", ByStoredIds, kCompanions, nullptr, "$1", 0, 0, {}, {}},
       {"a stale bypass id, then About refused", ByStoredIds, kCompanions, "0", "$1", 0, 0,
