@@ -82,7 +82,6 @@ TEST(Catalogs, InstallRegistersBothNamesAndUninstallRemovesWhatTheInstalledVersi
       {"2.1", L"2.1", "oooo", "oo0o", 1, "ORB version prior to 2.2 found, using orb_64.cat|Successfully uninstalled "
        "LYN catalog file", "ORB version prior to 2.2 found, using orb_64.cat \n|..."},
       {"1.9.3", L"1.9.3", "oooo", "oo0o", 1},
-      {"2 . 1 with blanks", L" 2 . 1 ", "oooo", "oo0o", 1},
       {"2.10", L"2.10", "oooo", "00oo", 1},
       {"10.1.5", L"10.1.5", "oooo", "00oo", 1},
       {"2.1 on 32-bit", L"2.1", "oooo", "ooo0", 1, "...using orb_32.cat|...", "...", [] { return 0; }},

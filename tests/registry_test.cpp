@@ -71,7 +71,6 @@ TEST(RegistryHelper, ValuePathsTypesViewsAndDeletion) {
       {"default view", 'S', kBase + L"\\\\Where", 0, L"64"},
       {"value deleted in the 32-bit view", 'v', kBase + L"\\\\Where", k32, L"0 present"},
       {"... gone there", 'S', kBase + L"\\\\Where", k32, L"-1:unset"},
-      {"... kept in the 64-bit view", 'S', kBase + L"\\\\Where", k64, L"64"},
       {"value delete on a missing key fails, having created the key", 'v', kBase + L"\\New\\\\Value", 0, L"-1 present"},
       {"key delete refuses subkeys", 'k', kBase + L"\\Parent", 0, L"-1 present"},
       {"key delete removes a leaf", 'k', kBase + L"\\Parent\\Child", 0, L"0 absent"},
