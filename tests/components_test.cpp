@@ -50,9 +50,11 @@ bool Found(const std::wstring& pattern) {
   WIN32_FIND_DATAW found;
   return UniqueFind(FindFirstFileW(pattern.c_str(), &found)).valid();
 }
-// The random source's draws, one a call, the last one repeated.
+// The random source's draws for the set folder's name (two bytes), one a call, the last one repeated; the fresh
+// files' longer names come from the real source.
 std::vector<USHORT> g_draws;
 BOOLEAN WINAPI Drawn(PVOID buffer, ULONG size) {
+  if (size != sizeof(USHORT)) return file_seams::systemRandom.real()(buffer, size);
   memset(buffer, 0, size);
   memcpy(buffer, &g_draws.front(), std::min<ULONG>(size, sizeof(USHORT)));
   if (g_draws.size() > 1) g_draws.erase(g_draws.begin());
