@@ -256,14 +256,13 @@ TEST(PlatformCore, InstallsAfterTheCertificatesAndRemovesFromAFreshTemporaryCopy
     EXPECT_FALSE(Found(temp / L"vtnzpk*"));
     DeleteFileW(calls.c_str());
   }
-  // Called directly, no log or trace file given: the program's exit code comes back; a command line too long for the
-  // log is logged as two lines and run all the same, one too long for its buffer is refused before anything runs; a
+  // Called directly, no log or trace file given: a command line too long for the log is logged as two lines and run
+  // all the same, the program's exit code coming back; one too long for its buffer is refused before anything runs; a
   // program that cannot start fails the call; one that outlasts the time-out is left running with its folder, whose
   // deletion stops at the member in use. extra: that many characters of extra arguments.
   const struct {
     const char* name; DWORD timeout; size_t extra; DWORD result; std::string text; bool broken = false;
   } direct[] = {
-      {"exit code", INFINITE, 0, 0, "...|TESSEL: [INFO] CreateProcess [\"...\\vtnhidin.exe\" -u -g " + id + "]"},
       {"log line too long", INFINITE, 1100, 0, "...Error formatting the following log message|...CreateProcess [%s]"},
       {"too long", INFINITE, 4100, 111, "...uninstaller is longer than 4095 characters [...]"},
       {"not a program", INFINITE, 0, 193, "...|...Failed to create vtnhidin.exe process [...] [193]", true},

@@ -5,7 +5,6 @@
 
 
 #include "components/ComponentLoader.h"
-#include "frame/Log.h"
 #include "housekeeping/PinletPlugin.h"
 #include "process/QvmManager.h"
 
