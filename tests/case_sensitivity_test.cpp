@@ -95,7 +95,6 @@ TEST(CaseSensitivityCheck, VersionAndFirstCaseSensitiveOrFailingDirectoryDecide)
         kOlder, kPass},
        Ver("10.0")},
       {"field out of range", {}, -1, 0, {kOut, Cur("10.0.99999999999"), kStoi}, Ver("10.0.99999999999")},
-      {"empty field", {}, -1, 0, {kOut, Cur("10..17134"), kStoi}, Ver("10..17134")},
       {"trailing text and an empty fourth field", {}, 0, 14, {Cur("10.0.17134x."), kAbove}, Ver("10.0.17134x.")},
       {"greater minor", {}, 0, 14, {Cur("10.1.0"), kAbove, kOs, kQuery}, Ver("10.1.0")},
       {"long output, greater major", {}, 0, 14, {kOut + banner, Cur("11.0.0"), kAbove, kOs + banner, kQuery},

@@ -132,10 +132,9 @@ TEST(ProcessControl, EndsTheServiceByNameAndTheCompanionsByTheirStoredIds) {
       {"both companions ended", ByStoredIds, kCompanions, "$0", "$1", 0, 0b11,
        {kEnded0, "Successfully terminated ORBBypass.exe", kEnded1, "Successfully terminated ORBAbout.exe"},
        {kEnded0, kEnded1}},
-      {"ids now of another program (in a folder whose name the installer log would take for a field) and of About's "
-       "name in other letter case", ByStoredIds,
-       {L"[1]\\other.exe", L"c\\orbabout.EXE"}, "$0", "$1", 0, 0b10, {kRefused, "Failed to terminate ORBBypass.exe", kEnded1,
-       "Successfully terminated ORBAbout.exe"}, {kRefused, kEnded1}},
+      {"ids now of a program in a folder named like a log field, and of About's name in other letter case", ByStoredIds,
+       {L"[1]\\other.exe", L"c\\orbabout.EXE"}, "$0", "$1", 0, 0b10, {kRefused, "Failed to terminate ORBBypass.exe",
+       kEnded1, "Successfully terminated ORBAbout.exe"}, {kRefused, kEnded1}},
       {"no bypass id: About is left alone", ByStoredIds, kCompanions, nullptr, "$1", 0, 0, {}, {}},
       {"a stale bypass id, then About refused", ByStoredIds, kCompanions, "0", "$1", 0, 0,
        {"Failed to Terminate the Process with PID: $1 exit code = 0xdead", "Failed to terminate ORBAbout.exe"},

@@ -151,7 +151,6 @@ TEST(QvmHost, OperationsAndActionsAnswerSayAndLogWhatTheHostDid) {
        "ControlService error = 1062|" + polled(0, "1"), 1},
       {"delete: gone meanwhile", "s1 FailDeleteService=1060", 'D', 1, "Qvm service deosn't not exists."},
       {"delete: refused", "s1 FailDeleteService=5", 'D', 0, unable("delete", 5)},
-      {"running: start pending", "s2", 'R', 0, ""},
       {"running: stop pending", "s3 StopOnQuery=0", 'R', 0, ""},
       {"running: query refused", "s4 FailQueryServiceStatus=5", 'R', 0, unable("getting status", 5)},
       {"running: not installed", "s", 'R', 0, kNoHandle + "get qvm service", "|Unable to get QVM Service: vtnorb|@In"},
@@ -164,10 +163,9 @@ TEST(QvmHost, OperationsAndActionsAnswerSayAndLogWhatTheHostDid) {
       {"install mode: start refused", "sp FailStartService=1053", 'i', -1, unable("start", 1053),
        "|objQvmManager.StartService returned: " + unable("start", 1053), 1, 1},
       {"uninstall mode: never stops", "s4 StopOnQuery=0", 'u', 0,
-       kStop + "Unable to stop QVM service :: vtnorb|Terminate LYN",
-       "14th time, dwCurrentStatus = 3|StopService: Doing QueryServiceStatus , dwCurrentStatus != SERVICE_STOPPED "
-       "returning false vtnorb|GetQVMService: Successful vtnorb|@In...#...|objQvmManager.StopService returned Unable "
-       "to stop QVM service :: vtnorb|", 16, 0},
+       kStop + "Unable to stop QVM service :: vtnorb|Terminate LYN", "14th time, dwCurrentStatus = 3|StopService: "
+       "Doing QueryServiceStatus , dwCurrentStatus != SERVICE_STOPPED returning false vtnorb|...#...|objQvmManager."
+       "StopService returned Unable to stop QVM service :: vtnorb|", 16, 0},
       {"uninstall mode: not in the host", "sx", 'u', -1, kStop + kNoHandle + "stop qvm service|Terminate LYN|" +
        kNoHandle + "delete qvm service", "|StopService: Unable to get service handle, unable to stop qvm service |"
        "...#...|Terminate LYN|", 1},
