@@ -199,7 +199,7 @@ TEST(PlatformCore, InstallsAfterTheCertificatesAndRemovesFromAFreshTemporaryCopy
                     noDir = "...|InstallTessel : Unable to get LYN installation directory",
                     noDirRecord = "InstallTessel: Unable to get the LYN install directory";
   // state: t trvinfo.exe present (else only another program, as with older platforms); "InstDir" i set,
-  // d relative, q with a quote; platform key with p the uninstall set, r its ".pre" form, m a member missing in both
+  // q with a quote; platform key with p the uninstall set, r its ".pre" form, m a member missing in both
   // forms, L a folder too long for the set; with the name of draw 1 taken by a folder first, the random source
   // draws z 0x8001 1 1 1 2 (0 to 0x7fff kept), Z 1 1 1 1 1 2.
   // exitRule: see standins/vendortool.cpp.
@@ -217,7 +217,6 @@ TEST(PlatformCore, InstallsAfterTheCertificatesAndRemovesFromAFreshTemporaryCopy
        "...|InstallVeltanCerts: Failed " + trvinfo + " /LoadCerts " + failedCerts + "...",
        "...|InstallVeltanCerts: Failed" + trvinfo + " /LoadCerts " + failedCerts + "...", L"/LoadCerts=1"},
       {"no InstDir", 1, "tp", 0, "", noDir, noDirRecord},
-      {"relative InstDir", 1, "tpd", 0, "", noDir, noDirRecord},
       {"InstDir with a quote", 1, "tpq", 0, "", noDir, noDirRecord},
       {"a taken name drawn four times, then another", 0, "ipz", 1, removal + " -l ...\r\n",
        "...|TESSEL: [INFO] Destination folder is [" + T0 + "0002]|..."},
@@ -237,8 +236,8 @@ TEST(PlatformCore, InstallsAfterTheCertificatesAndRemovesFromAFreshTemporaryCopy
     const std::wstring pre = strchr(row.state, 'r') ? L".pre" : L"";
     Place(platform, {L"vtnhidin.exe" + pre, L"vtnhidid.xml" + pre,
                      strchr(row.state, 'm') ? L"vtnprod.xml.pre" : L"vtnprod.xml" + pre});
-    const std::wstring dirs[] = {product.path + L"\\", L"product\\", product.path + L"\"\\"};  // i d q
-    if (const char* d = strpbrk(row.state, "idq")) keys.SetProduct(L"InstDir", dirs[strchr("idq", *d) - "idq"]);
+    const std::wstring dirs[] = {product.path + L"\\", product.path + L"\"\\"};  // i q
+    if (const char* d = strpbrk(row.state, "iq")) keys.SetProduct(L"InstDir", dirs[strchr("iq", *d) - "iq"]);
     if (strpbrk(row.state, "prmL")) keys.SetPlatformFolder(strchr(row.state, 'L') ? std::wstring(250, L'a') : platform);
     ScopedEnvironmentVariable exitRule(L"IH_VENDOR_EXIT", row.exitRule);
     ScopedSeam<int (*)()> bits(platform_seams::is64BitWindows, row.bits32 ? +[] { return 0; } : +[] { return 1; });

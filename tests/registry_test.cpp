@@ -56,7 +56,6 @@ TEST(RegistryHelper, ValuePathsTypesViewsAndDeletion) {
       {"string refuses a number", 'S', kBase + L"\\\\Number", 0, L"-1:unset"},
       {"dword takes four bytes of any type", 'D', kBase + L"\\\\OneChar", 0, L"65"},
       {"dword refuses eight bytes", 'D', kBase + L"\\\\Eight", 0, L"-1:7"},
-      {"dword missing value", 'D', kBase + L"\\\\Missing", 0, L"-1:7"},
       {"string write creates missing keys", 's', kBase + L"\\Deep\\Er\\\\Name", 0, L"0 v"},
       {"leading and repeated backslashes skipped", 'd', L"\\\\HKEY_LOCAL_MACHINE\\\\\\" + kKey + L"\\\\Skip", 0,
        L"0 42"},

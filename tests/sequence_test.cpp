@@ -51,7 +51,6 @@ TEST(Sequences, AStepThatFailsThrowsOrCrashesIsThatStepsFailureAndTheRestRun) {
   const struct {
     const char* name; char action, step, how; int answer; std::string calls; int result; std::string records, text;
   } rows[] = {
-      {"install: old service runs on", 'i', 'K', 'a', 0, "K1", -1, kNotStoppedRecord, kIn + kNotStopped},
       {"install: ending it throws", 'i', 'K', 't', 0, "K1", -1, kNotStoppedRecord,
        kIn + "InstallCustomAction : killExistingORBProcess" + kThrew + kNotStopped},
       {"install: catalogs crash", 'i', 'C', 'c', 0, "K1P1L1C1T1S1", 0, "",
@@ -61,8 +60,6 @@ TEST(Sequences, AStepThatFailsThrowsOrCrashesIsThatStepsFailureAndTheRestRun) {
       {"install: service throws", 'i', 'S', 't', 0, "K1P1L1C1T1S1", 0, kCat + kSvc,
        kIn + kGone + kCat + "InstallCustomAction : InstallORBQVMService" + kThrew + kSvc},
       {"uninstall: InstDir unreadable", 'u', 'T', 'a', 0, "A0C0E0S0T0", 0, kCat, kUn + kCat},
-      {"uninstall: authorisation crashes", 'u', 'A', 'c', 0, "A0C0E0S0T0", 0, kCat + kTessel,
-       kUn + "UninstallCustomAction : AuthorizeProductUninstall" + kCrashed + kCat + kTessel},
       {"uninstall: service fails", 'u', 'S', 'a', -1, "A0C0E0S0T0", 0, kCat + kSvc + kTessel,
        kUn + kCat + kSvc + kTessel},
       {"rollback: platform core crashes", 'r', 'T', 'c', 0, "S0T0C0", 0, "InstallTessel() is Failed|" + kCat,
