@@ -168,9 +168,8 @@ void LayDownMachine() {
   SetValue(L"Software\\Veltan\\Basalt", L"szInstallDir64", kPlatform, KEY_WOW64_32KEY);
   // What "ver" prints on Windows 10 (Wine's own says "Microsoft Windows 10.0.19045", without
   // the brackets, and the check would skip its folders): through the stand-in interpreter.
-  WriteText(L"C:\\windows\\temp\\ver.txt", "\r\nMicrosoft Windows [Version 10.0.19045.3803]\r\n");
-  for (const auto& variable : {std::make_pair(L"COMSPEC", kBuild + L"\\standins\\fakeshell.exe"),
-                               std::make_pair(L"IH_FAKESHELL_OUTPUT", std::wstring(L"C:\\windows\\temp\\ver.txt"))})
+  for (const auto& variable : {std::make_pair(L"COMSPEC", kBuild + L"\\standins\\child.exe"),
+                               std::make_pair(L"IH_CHILD_PRINTS", std::wstring(L"\r\nMicrosoft Windows [Version 10.0.19045.3803]\r\n"))})
     SetEnvironmentVariableW(variable.first, variable.second.c_str()), _wputenv((variable.first + (L"=" + variable.second)).c_str());
   SetValue(L"SOFTWARE\\Corvane\\KDX\\Shared Components\\Framework", L"Installed Path",
            kBuild + L"\\standins\\pinlet\\full\\", KEY_WOW64_32KEY);

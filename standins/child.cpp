@@ -7,6 +7,8 @@
 //   --handles FILE  write the kind of each standard handle to FILE, as
 //                   "in=<kind> out=<kind> err=<kind>" with kind null, file or other
 //   --exit CODE     exit code at the end (decimal or 0x hex); 0 by default
+// Before them it writes the text of IH_CHILD_PRINTS, when set, to standard output: as the command
+// interpreter (COMSPEC) it prints the "ver" text a test chose, then ends on "/c" with 101.
 #include <windows.h>
 
 #include <cstdlib>
@@ -24,6 +26,9 @@ static std::string Kind(DWORD which) {
 
 int main(int argc, char** argv) {
   unsigned long exitCode = 0;
+  char printed[4096];
+  const DWORD length = GetEnvironmentVariableA("IH_CHILD_PRINTS", printed, sizeof(printed));
+  if (length < sizeof(printed)) Write(GetStdHandle(STD_OUTPUT_HANDLE), std::string(printed, length));
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i], value = i + 1 < argc ? argv[i + 1] : "";
     i += option != "--ids";

@@ -63,11 +63,10 @@ FARPROC WINAPI WithoutTheLast(HMODULE ntdll, LPCSTR name) {
 
 }  // namespace
 
-// Every product folder exists, "en" as a plain file. "ver" is the stand-in interpreter's;
+// Every product folder exists, "en" as a plain file. "ver" is the stand-in interpreter's (child.exe);
 // the opening is checked and counted, the query answers as the row says.
 TEST(CaseSensitivityCheck, VersionAndFirstCaseSensitiveOrFailingDirectoryDecide) {
-  const std::wstring verFile = BuildDir() + L"\\fakeshell-ver.txt";
-  ScopeExit cleanup([&] { DeleteFileW(verFile.c_str()); RemoveTree(Widen(PF)); RemoveTree(Widen(PD)); });
+  ScopeExit cleanup([] { RemoveTree(Widen(PF)); RemoveTree(Widen(PD)); });
   for (const auto& dir : kDirectories) ASSERT_EQ(CreateDirectoryTree(Widen(dir)), 1);
   ASSERT_TRUE(RemoveTree(Widen(LYN + "\\en")) && WriteFileBytes(Widen(LYN + "\\en"), "not a folder"));
   std::vector<std::string> transcript = {P + "In Case Sensitivity check function", P + "In Command Execute Function",
@@ -96,9 +95,7 @@ TEST(CaseSensitivityCheck, VersionAndFirstCaseSensitiveOrFailingDirectoryDecide)
         kOlder, kPass},
        Ver("10.0")},
       {"field out of range", {}, -1, 0, {kOut, Cur("10.0.99999999999"), kStoi}, Ver("10.0.99999999999")},
-      {"empty field", {}, -1, 0, {kOut, Cur("10..17134"), kStoi}, Ver("10..17134")},
       {"trailing text and an empty fourth field", {}, 0, 14, {Cur("10.0.17134x."), kAbove}, Ver("10.0.17134x.")},
-      {"equal build", {}, 0, 14, {Cur("10.0.17134.1"), kAbove, kOs, kQuery}, Ver("10.0.17134.1")},
       {"greater minor", {}, 0, 14, {Cur("10.1.0"), kAbove, kOs, kQuery}, Ver("10.1.0")},
       {"long output, greater major", {}, 0, 14, {kOut + banner, Cur("11.0.0"), kAbove, kOs + banner, kQuery},
        banner + "\r\n" + std::string(250, 'c') + " [Version 11.0.0]\r\n"},
@@ -129,11 +126,10 @@ TEST(CaseSensitivityCheck, VersionAndFirstCaseSensitiveOrFailingDirectoryDecide)
     if (api.EnsureLoaded(row.module)) api.m_pNtQueryInformationFile = &FakeQuery;
     ScopedSeam open(case_sensitivity_seams::createFile, row.real ? &CreateFileW : &FakeOpen);
     ScopedSeam native(case_sensitivity_seams::nativeApi, row.real ? &g_ntApiCompilerSafe : &api);
-    // The stand-in prints the file's bytes and exits with 3, which says nothing about the version.
-    WriteFileBytes(verFile, row.ver);
-    const std::wstring interpreter = BuildDir() + (row.ver == "-" ? L"\\none.exe" : L"\\standins\\fakeshell.exe");
-    ScopedEnvironmentVariable shell(L"COMSPEC", interpreter.c_str()), output(L"IH_FAKESHELL_OUTPUT", verFile.c_str()),
-        status(L"IH_FAKESHELL_EXIT", L"3");
+    // The child prints the text and ends with 101 on "/c", which says nothing about the version.
+    const std::wstring interpreter = row.ver == "-" ? BuildDir() + L"\\none.exe" : StandInPath(L"child.exe");
+    ScopedEnvironmentVariable shell(L"COMSPEC", interpreter.c_str()),
+        output(L"IH_CHILD_PRINTS", Widen(row.ver).c_str());
     BothLogs logs;
     EXPECT_EQ(logs.Run([] { return CheckCaseSentivity(0); }), row.result);
     EXPECT_TRUE(Follow(logs.Lines(true), row.lines));

@@ -220,7 +220,6 @@ TEST(TrayPlugin, UnregistersThroughTheTrayApplicationsLibraryAndReleasesIt) {
         said("call to PluginUninstallComplete failed."), failed, unloaded, end}},
       {"an empty folder is none", L"=", L"full", 0, 0, k64, On64, full},
       {"a relative folder is none", L"=standins\\pinlet\\full\\", 0, 0, 0, k64, On64, {noTray, done, end}},
-      {"a folder with a quote is none", 0, L"=C:\\tray\"\\", 0, 0, k64, On64, {noTray, done, end}},
       // clang-format on
   };
   for (const auto& row : rows) {

@@ -1,10 +1,9 @@
 // Tests of the process runner and of finding and ending the product's
 // processes, with real processes: the stand-ins and copies of them.
 
-#include "support/TestSupport.h"
+#include "support/ComponentSupport.h"
 
 #include <psapi.h>
-#include <shlobj.h>
 
 #include <deque>
 
@@ -35,8 +34,7 @@ static BOOL WINAPI ExitCodeUnreadable(HANDLE, LPDWORD) { SetLastError(ERROR_INVA
 // out.txt holds afterwards (nullptr: not checked); how the exit code is read.
 // $CMD is the command line, $PID and $TID the ids the child wrote about itself.
 TEST(ProcessRunner, RunsTheChildHiddenAndReportsHowItEnded) {
-  const std::wstring folder = L"C:\\ih-runner-test", child = L"\"" + StandInPath(L"child.exe") + L"\" ";
-  const ScopeExit removeFolder([&folder] { RemoveTree(folder); });
+  const std::wstring child = L"\"" + StandInPath(L"child.exe") + L"\" ";
   const struct {
     const char* name; std::wstring arguments; const wchar_t* output; int result; Lines lines, records = {};
     const char* after = nullptr; decltype(&GetExitCodeProcess) exitCode = GetExitCodeProcess;
@@ -48,7 +46,7 @@ TEST(ProcessRunner, RunsTheChildHiddenAndReportsHowItEnded) {
       {"0 succeeds; output and error overwrite the file from its start", L"--out hello --err !", L"out.txt", 1,
        {"Return value of ZPK : 0"}, {}, "hello!GHIJKLMNOPQRSTUVWXYZ"},
       // The child writes the kinds of the standard handles it was given.
-      {"1 fails; without capture", L"--out lost --exit 1 --handles C:\\ih-runner-test\\out.txt", nullptr, 0,
+      {"1 fails; without capture", L"--out lost --exit 1 --handles C:\\ih-components\\runner\\out.txt", nullptr, 0,
        {"Return value of ZPK : 1"}, {}, "in=null out=null err=null"},
       {"output folder missing", L"--exit 0", L"missing\\out.txt", 1,
        {kRunner + " : Failed to create redirection file its OK? error code = 3"}},
@@ -58,17 +56,17 @@ TEST(ProcessRunner, RunsTheChildHiddenAndReportsHowItEnded) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    ASSERT_TRUE(RemoveTree(folder) && CreateDirectoryW(folder.c_str(), nullptr) &&
-                WriteFileBytes(folder + L"\\out.txt", "ABCDEFGHIJKLMNOPQRSTUVWXYZ"));
-    const std::wstring output = folder + L"\\" + (row.output ? row.output : L"out.txt");
-    const std::wstring command = row.arguments.empty() ? folder + L"\\none.exe" : child + row.arguments;
+    const ScratchFolder folder{L"runner"};
+    ASSERT_TRUE(WriteFileBytes(folder / L"out.txt", "ABCDEFGHIJKLMNOPQRSTUVWXYZ"));
+    const std::wstring output = folder / (row.output ? row.output : L"out.txt");
+    const std::wstring command = row.arguments.empty() ? folder / L"none.exe" : child + row.arguments;
     ScopedSeam exitCode(runner_seams::getExitCodeProcess, row.exitCode);
     BothLogs logs;
     const auto run = [&] {
       return CreateAndExecuteCmdLineProcessWithOutputToFile(logs.handle(), command, output, row.output != nullptr);
     };
     EXPECT_EQ(logs.Run(run), row.result);
-    const std::string out = ReadFileBytes(folder + L"\\out.txt");
+    const std::string out = ReadFileBytes(folder / L"out.txt");
     unsigned long pid = 0, tid = 0;
     sscanf(out.c_str(), "pid=%lu tid=%lu", &pid, &tid);
     const Values values = {{"$CMD", Narrow(command)}, {"$PID", std::to_string(pid)}, {"$TID", std::to_string(tid)}};
@@ -78,7 +76,6 @@ TEST(ProcessRunner, RunsTheChildHiddenAndReportsHowItEnded) {
   }
 }
 
-const std::wstring kFolder = L"C:\\ih-process-test\\";
 const wchar_t kGeneralKey[] = L"Software\\Norvale\\LYN\\General";
 const std::string kFound = "getProcessHandleByName: LYN Service Found", kEntered = "getProcessHandleByName: Entered",
                   kNotRunning = "killExistingORBProcess : could not get process handle for LynService.exe ",
@@ -95,7 +92,6 @@ static BOOL WINAPI Unreadable(DWORD*, DWORD, DWORD*) { return FALSE; }
 static BOOL WINAPI Refused(HANDLE, UINT) { return FALSE; }
 static HANDLE WINAPI NotOpened(DWORD, BOOL, DWORD) { return nullptr; }
 static int ByName(MSIHANDLE) { return killExistingORBProcess(); }
-static int ById(MSIHANDLE hInstall) { return terminateProcessByPID(hInstall, g_listed.back(), 0xDEAD); }
 static int ByStoredIds(MSIHANDLE hInstall) {
   killBypassAndAboutProcesses(hInstall);
   return 0;
@@ -103,7 +99,7 @@ static int ByStoredIds(MSIHANDLE hInstall) {
 
 // Ending the product's processes: the service found by name, the companions by
 // the ids they stored. Rows: the call; the programs running, copies of a
-// long-running stand-in below kFolder ("$N" is then program N's id, "#N" its
+// long-running stand-in in a scratch folder ("$N" is then program N's id, "#N" its
 // line in a lookup); what LYNBypassExePid and ORBAboutExePid hold (nullptr:
 // nothing); the result; the programs ended with 0xDEAD; lines that come one
 // after the other in the text log; the whole installer log; the process list
@@ -111,9 +107,10 @@ static int ByStoredIds(MSIHANDLE hInstall) {
 // nobody can open, then the programs in order); the termination; the platform,
 // in whose registry view the ids are stored; the open of a stored id.
 TEST(ProcessControl, EndsTheServiceByNameAndTheCompanionsByTheirStoredIds) {
+  const ScratchFolder copies{L"processes"};
   const std::string kEnded0 = kTerminated + "$0", kEnded1 = kTerminated + "$1",
-                    kRefused = "Not terminating the Process with PID: $0, it runs \"" + Narrow(kFolder) +
-                               "other.exe\", not ORBBypass.exe",
+                    kRefused = "Not terminating the Process with PID: $0, it runs \"" +
+                               Narrow(copies / L"[1]\\other.exe") + "\", not ORBBypass.exe",
                     kNotOpened = "Failed to Open the Process with PID: $0, the process may not be running";
   const std::vector<std::wstring> kService = {L"s\\LynService.exe"}, kCompanions = {L"ORBBypass.exe", L"ORBAbout.exe"};
   const struct {
@@ -135,10 +132,9 @@ TEST(ProcessControl, EndsTheServiceByNameAndTheCompanionsByTheirStoredIds) {
       {"both companions ended", ByStoredIds, kCompanions, "$0", "$1", 0, 0b11,
        {kEnded0, "Successfully terminated ORBBypass.exe", kEnded1, "Successfully terminated ORBAbout.exe"},
        {kEnded0, kEnded1}},
-      {"ids now of another program and of About's name in other letter case", ByStoredIds,
-       {L"other.exe", L"c\\orbabout.EXE"}, "$0", "$1", 0, 0b10, {kRefused, "Failed to terminate ORBBypass.exe", kEnded1,
-       "Successfully terminated ORBAbout.exe"}, {kRefused, kEnded1}},
-      {"one ended by its id", ById, {L"ORBAbout.exe"}, nullptr, nullptr, 1, 0b1, {kEnded0}, {kEnded0}},
+      {"ids now of a program in a folder named like a log field, and of About's name in other letter case", ByStoredIds,
+       {L"[1]\\other.exe", L"c\\orbabout.EXE"}, "$0", "$1", 0, 0b10, {kRefused, "Failed to terminate ORBBypass.exe",
+       kEnded1, "Successfully terminated ORBAbout.exe"}, {kRefused, kEnded1}},
       {"no bypass id: About is left alone", ByStoredIds, kCompanions, nullptr, "$1", 0, 0, {}, {}},
       {"a stale bypass id, then About refused", ByStoredIds, kCompanions, "0", "$1", 0, 0,
        {"Failed to Terminate the Process with PID: $1 exit code = 0xdead", "Failed to terminate ORBAbout.exe"},
@@ -148,7 +144,6 @@ TEST(ProcessControl, EndsTheServiceByNameAndTheCompanionsByTheirStoredIds) {
       {"an id that cannot be opened is left alone", ByStoredIds, kCompanions, "$0", nullptr, 0, 0, {kNotOpened,
        "Failed to terminate ORBBypass.exe"}, {kNotOpened}, Listed, 0, TerminateProcess, Is64BitWindows, NotOpened},
   };
-  const ScopeExit removeCopies([] { RemoveTree(kFolder); });
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     const REGSAM view = row.platform() ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
@@ -161,7 +156,7 @@ TEST(ProcessControl, EndsTheServiceByNameAndTheCompanionsByTheirStoredIds) {
     g_listed.assign(row.unopenable, 0);
     Values known;
     for (const auto& relative : row.programs) {
-      const std::wstring path = kFolder + relative;
+      const std::wstring path = copies / relative;
       SHCreateDirectoryExW(nullptr, path.substr(0, path.rfind(L'\\')).c_str(), nullptr);
       ASSERT_TRUE(CopyFileW(StandInPath(L"LynService.exe").c_str(), path.c_str(), FALSE));
       g_listed.push_back(programs.emplace_back(path).pid());

@@ -6,6 +6,7 @@
 #include <sddl.h>
 
 #include <functional>
+#include <regex>
 
 #include "components/PlatformCore.h"
 #include "components/UninstallSet.h"
@@ -34,12 +35,10 @@ DWORD WINAPI OwnedBy(HANDLE object, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID* 
                      PSECURITY_DESCRIPTOR* descriptor) {
   wchar_t path[MAX_PATH] = {};
   GetFinalPathNameByHandleW(object, path, MAX_PATH, 0);
-  const std::wstring named(path), names = std::wstring(L"|") + g_ownedName;
-  bool owned = false;
-  for (size_t at = 0; at != std::wstring::npos; at = names.find(L'|', at + 1)) {
-    const std::wstring suffix = names.substr(at + 1, names.find(L'|', at + 1) - at - 1);
-    owned |= named.size() >= suffix.size() && !_wcsicmp(&named[named.size() - suffix.size()], suffix.c_str());
-  }
+  // The names as alternatives that end the path, their backslashes and dots taken as they are.
+  const std::wregex names(L"(" + std::regex_replace(g_ownedName, std::wregex(L"[\\\\.]"), L"\\$&") + L")$",
+                          std::regex::icase);
+  const bool owned = std::regex_search(path, names);
   BOOL defaulted = FALSE;
   ConvertStringSecurityDescriptorToSecurityDescriptorW(owned ? g_owner : L"O:SY", SDDL_REVISION_1, descriptor, nullptr);
   return GetSecurityDescriptorOwner(*descriptor, owner, &defaulted) ? ERROR_SUCCESS : ERROR_INVALID_DATA;

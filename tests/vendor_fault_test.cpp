@@ -1,11 +1,10 @@
 // Vendors' libraries that crash (the stand-ins on request: Crash.h) fail the
 // call they crashed in, with one line naming it, and the test process lives
-// on; installer-log texts reach the log as written, brackets and all.
+// on.
 #include "support/ComponentSupport.h"
 
 
 #include "components/ComponentLoader.h"
-#include "frame/Log.h"
 #include "housekeeping/PinletPlugin.h"
 #include "process/QvmManager.h"
 
@@ -58,14 +57,5 @@ TEST(VendorFault, ACrashFailsTheVendorCallAndIsLogged) {
       EXPECT_EQ(GetModuleHandleW(Widen(row.crashed.substr(0, row.crashed.find(" : "))).c_str()), nullptr);  // released
       EXPECT_TRUE(IsBadReadPtr(reinterpret_cast<void*>(16), 1));  // a fault outside is left to its own handler
     }
-  }
-}
-
-TEST(InstallerLog, BracketsReachTheLogAsWritten) {
-  for (const wchar_t* text : {L"C:\\[x]\\y", L"[ProductName]", L"] [1] [", L"{a}[\\[]"}) {
-    SCOPED_TRACE(Narrow(text));
-    BothLogs logs;
-    MsiLogInfo(logs.handle(), text);
-    EXPECT_EQ(logs.Records(), Narrow(text));
   }
 }

@@ -9,8 +9,7 @@
 // code to refuse that function with, Crash<Function> a crash in it (Crash.h),
 // StopOnQuery the status query that finds a stop completed (1 when absent, 0
 // never: the process then keeps running); a broken host: NullControl (success
-// without an interface), NoTable (a manager without a table), FaultOnLoad (an
-// access violation in its DllMain).
+// without an interface), NoTable (a manager without a table).
 #include <windows.h>
 #include <winsvc.h>
 
@@ -139,9 +138,4 @@ extern "C" __declspec(dllexport) DWORD NotComDllGetInterface(const char* name, v
   if (lstrcmpA(name, "QvmControl") != 0) return static_cast<DWORD>(E_NOINTERFACE);
   *out = Get(kHost, L"NullControl") ? nullptr : New(kControl);
   return 0;
-}
-
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH && Get(kHost, L"FaultOnLoad")) CrashIfAsked("av");
-  return TRUE;
 }
