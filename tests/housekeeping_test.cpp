@@ -59,28 +59,23 @@ bool InTrash() {
 // them as one letter each: the file's content, or '-' when it is absent; a
 // fifth letter "t" stands for the policy's temporary folder (and so its parent),
 // "T" for one with a private list, as the restore makes it.
-// The common folder: kCommon, or S:\ for a row on a volume of its own.
-std::wstring g_common = kCommon;
-std::wstring FileAt(int i) {
-  const std::wstring files[4] = {g_common + L"Norvale\\LYN\\Policy\\LYNPolicy.opg",
-                                 g_common + L"Veltan\\ORB\\Policy\\ORBPolicy.opg", kTemp + L"LYNPolicy.opg",
-                                 kTemp + L"ORBPolicy.opg"};
-  return files[i];
-}
+const std::wstring kFiles[4] = {kCommon + L"Norvale\\LYN\\Policy\\LYNPolicy.opg",
+                                kCommon + L"Veltan\\ORB\\Policy\\ORBPolicy.opg", kTemp + L"LYNPolicy.opg",
+                                kTemp + L"ORBPolicy.opg"};
 void PutFiles(const std::string& files) {
-  for (int i = 0; i < 4; ++i) if (files[i] != '-') Put(FileAt(i), files.substr(i, 1));
-  if (files.size() > 4 && files[4] == 't') CreateDirectoryTree(g_common + L"Norvale\\LYN\\Policy\\Temp");
+  for (int i = 0; i < 4; ++i) if (files[i] != '-') Put(kFiles[i], files.substr(i, 1));
+  if (files.size() > 4 && files[4] == 't') CreateDirectoryTree(kCommon + L"Norvale\\LYN\\Policy\\Temp");
 }
 std::string ReadFiles() {
   std::string files;
-  for (int i = 0; i < 4; ++i) files += PathExists(FileAt(i)) ? ReadFileBytes(FileAt(i)) : "-";
-  const std::wstring temp = g_common + L"Norvale\\LYN\\Policy\\Temp";
+  for (const auto& file : kFiles) files += PathExists(file) ? ReadFileBytes(file) : "-";
+  const std::wstring temp = kCommon + L"Norvale\\LYN\\Policy\\Temp";
   return files + (!PathExists(temp) ? "-" : OpenToEveryone(temp) ? "t" : "T");
 }
 
 // The product writes its policy while the restore copies the backup.
 BOOL WINAPI PolicyWrittenMeanwhile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped) {
-  if (!PathExists(FileAt(0))) WriteFileBytes(FileAt(0), "n");
+  if (!PathExists(kFiles[0])) WriteFileBytes(kFiles[0], "n");
   return ReadFile(file, buffer, size, read, overlapped);
 }
 
@@ -90,7 +85,7 @@ TEST(PolicyBackup, SavedByTheUpgradeFixAndPutBackByTheRestore) {
   const std::string fixStart = "UpgradeFix started", fixEnd = "UpgradeFix end", saved = "Backed-up policy file",
                     failed = "Failed to backup policy file, Error Code: ", start = "CopyPolicyBackup start",
                     end = "CopyPolicyBackup end",
-                    restored = "Restored policy file in path-> " + Narrow(FileAt(0)) + "  ",
+                    restored = "Restored policy file in path-> " + Narrow(kFiles[0]) + "  ",
                     notRestored = "Did not restore policy file, Error Code: ";
   // valueView: where "CommonAppDataFolder" is; before, after: the four files and the policy's temporary folder;
   // keysAfter: the views still holding the plug-in key; otherVolume: the common folder on a volume of its own (tmpfs),
@@ -121,17 +116,17 @@ TEST(PolicyBackup, SavedByTheUpgradeFixAndPutBackByTheRestore) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     HousekeepingScope scope;
-    // The other volume is a drive of its own (S: on tmpfs): a link below a drive's root is refused.
-    const std::string volume = "/dev/shm/ih-housekeeping", drive = UnixPath(L"C:\\") + "/../dosdevices/s:";
-    const ScopeExit removeVolume([&] {
-      if (row.otherVolume) RunUnix("rm -rf " + volume + " " + drive);
-      g_common = kCommon;
-    });
-    ASSERT_TRUE(!row.otherVolume || RunUnix("mkdir -p " + volume + " && ln -sfn " + volume + " " + drive) == 0);
-    if (row.otherVolume) g_common = L"S:\\";
+    // The library reaches the other volume as the drive S: (a link below a drive's root it refuses), the test
+    // through kRoot, a link to the same folder.
+    const std::string volume = "/dev/shm/ih-housekeeping", s = UnixPath(L"C:\\") + "/../dosdevices/s:",
+                      root = UnixPath(kRoot);
+    const ScopeExit removeVolume([&] { if (row.otherVolume) RunUnix("rm -rf " + volume + " " + s + " " + root); });
+    ASSERT_TRUE(!row.otherVolume || RunUnix("mkdir -p " + volume + " && ln -sfn " + volume + " " + s + " && ln -sfn " +
+                                            volume + " " + root) == 0);
     ScopedSeam seam(platform_seams::is64BitWindows, row.platform);
     ScopedSeam read(file_seams::readFile, row.read);
-    ASSERT_TRUE(RegSetString(kLm, kGeneralKey, L"CommonAppDataFolder", g_common, row.valueView));
+    ASSERT_TRUE(RegSetString(kLm, kGeneralKey, L"CommonAppDataFolder", row.otherVolume ? L"S:\\" : kCommon,
+                             row.valueView));
     for (REGSAM view : {k64, k32}) ASSERT_TRUE(RegSetString(kLm, kPluginKey, L"Path", L"x", view));
     PutFiles(row.before);
     EXPECT_EQ(BothLogs::LinesOf(row.action), row.lines);
@@ -165,11 +160,11 @@ TEST(PolicyBackup, EndedAtAnyChangeLeavesThePolicyWholeInOnePlace) {
     ASSERT_EQ(RunUnix("mkdir -p " + volume + " && ln -sfn " + volume + " " + drive), 0);
     for (DWORD n = 1, code = 99; code == 99; ++n) {
       Put(policy, p);
-      Put(FileAt(2), "old");
+      Put(kFiles[2], "old");
       ScopedEnvironmentVariable at(L"IH_POLICY_END_AT", std::to_wstring(n).c_str());
       code = StartedProcess(Widen(_pgmptr), arguments).WaitForExitCode(60000);
       // Never a part anywhere; a run to the end restores.
-      const std::string state = read(policy) + "|" + read(FileAt(2));
+      const std::string state = read(policy) + "|" + read(kFiles[2]);
       EXPECT_TRUE(code ? code == 99 && (state == p + "|old" || state == p + "|" + p || state == "-|" + p)
                        : state == p + "|-") << volume << " ended at " << n << ": " << code << ", " << state.size();
     }
@@ -261,14 +256,14 @@ TEST(LogsFolder, RemovesTheFolderWithItsContentForGood) {
     SCOPED_TRACE(row.name);
     HousekeepingScope scope;
     ASSERT_TRUE(RegSetString(kLm, kGeneralKey, L"CommonAppDataFolder", kCommon, row.valueView));
-    Put(FileAt(0), "policy");
+    Put(kFiles[0], "policy");
     if (row.logs) Put(log, "log");
     UniqueFile held(row.held ? CreateFileW(log.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
                              : INVALID_HANDLE_VALUE);
     EXPECT_EQ(BothLogs::LinesOf(DeleteOrbLogsFolder), row.lines);
     EXPECT_EQ(PathExists(log), row.logLeft);
     if (row.logLeft) { EXPECT_EQ(OpenToEveryone(kCommon + L"Norvale\\LYN\\Logs"), !row.held); }  // taken from users
-    EXPECT_EQ(ReadFileBytes(FileAt(0)), "policy");
+    EXPECT_EQ(ReadFileBytes(kFiles[0]), "policy");
     EXPECT_FALSE(InTrash());
   }
 }

@@ -16,7 +16,8 @@ static NTSTATUS NTAPI AsStandardUser(PHANDLE handle, ACCESS_MASK access, POBJECT
                                      ULONG disposition, ULONG options, PVOID ea, ULONG eaLength) {
   const std::wstring name(object->ObjectName->Buffer, object->ObjectName->Length / sizeof(wchar_t));
   const bool temp = name.size() > 5 && !_wcsicmp(name.c_str() + name.size() - 5, L"\\Temp");
-  if ((access & WRITE_DAC) || (temp && (access & ~(FILE_TRAVERSE | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | SYNCHRONIZE))))
+  const ACCESS_MASK usersMayOnTemp = FILE_TRAVERSE | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | SYNCHRONIZE;
+  if ((access & WRITE_DAC) || (temp && (access & ~usersMayOnTemp)))
     return static_cast<NTSTATUS>(0xC0000022);  // access denied
   return guard_seams::ntCreateFile.real()(handle, access, object, io, size, attributes, share, disposition, options,
                                           ea, eaLength);

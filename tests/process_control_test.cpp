@@ -92,10 +92,7 @@ static BOOL WINAPI Unreadable(DWORD*, DWORD, DWORD*) { return FALSE; }
 static BOOL WINAPI Refused(HANDLE, UINT) { return FALSE; }
 static HANDLE WINAPI NotOpened(DWORD, BOOL, DWORD) { return nullptr; }
 static int ByName(MSIHANDLE) { return killExistingORBProcess(); }
-static int ByStoredIds(MSIHANDLE hInstall) {
-  killBypassAndAboutProcesses(hInstall);
-  return 0;
-}
+static int ByStoredIds(MSIHANDLE hInstall) { return killBypassAndAboutProcesses(hInstall), 0; }
 
 // Ending the product's processes: the service found by name, the companions by
 // the ids they stored. Rows: the call; the programs running, copies of a

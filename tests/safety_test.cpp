@@ -142,8 +142,6 @@ TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
        "printf policy >" + Unix(kBackup) + " && ln -s $V/empty", CopyPolicyBackup, notRestored},
       {"restored into a folder owned by users", Unix(kBackup), "printf policy >",
        Owned(L"O:BU", L"Norvale\\LYN\\Policy", CopyPolicyBackup), notRestored},
-      {"a backup owned by users", Unix(kBackup), "cp $V/vtnhidin.exe",
-       Owned(L"O:BU", L"LYNPolicy.opg", CopyPolicyBackup), notOwn},
       {"a backup owned by the running account, not SYSTEM", Unix(kBackup), "cp $V/vtnhidin.exe",
        Owned(L"O:S-1-5-21-0-0-0-1000", L"LYNPolicy.opg", CopyPolicyBackup), notOwn},  // Wine's running account
       {"a backup owned by the Windows folder's owner", Unix(kBackup), "cp $V/vtnhidin.exe",
