@@ -78,16 +78,17 @@ TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
                     backup = "mkdir -p common/Norvale/LYN/Policy && printf policy >" + Unix(kBackup) + " && ";
   // The names the platform installer's install and removal write and capture into, and the text log: each made
   // the library's own, a single-named file, before anything writes there.
-  std::string written;
+  std::string vendors;
   for (const char* name : {"lyn_tessel_inst_4.9.0.log", "lyn_tessel_inst_4.9.0.etl", "lyn_tessel_uninst_4.9.0.log",
-                           "lyn_tessel_uninst_4.9.0.etl", "lynInst_vtnhidin_cmdout.txt", "LYNInstLogs_4.9.0.txt"})
-    written += " '" + logs + name + "'";
-  const auto madeFresh = [&] {
+                           "lyn_tessel_uninst_4.9.0.etl", "lynInst_vtnhidin_cmdout.txt"})
+    vendors += " '" + logs + name + "'";
+  const std::string written = vendors + " '" + logs + "LYNInstLogs_4.9.0.txt'";
+  const auto madeFresh = [&] {  // nor does a user's text stay there
     InstallTessel(0, 1);
     InstallTessel(0, 0);
     log();
     InstallLog(L"fresh: %d", RunUnix("for f in" + written + "; do [ -f \"$f\" ] && [ ! -h \"$f\" ] && "
-                                     "[ $(stat -c %h \"$f\") = 1 ] || exit 1; done"));
+                                     "[ $(stat -c %h \"$f\") = 1 ] && ! grep -q by-a-user \"$f\" || exit 1; done"));
   };
   const std::string held = logs + "lyn_tessel_inst_4.9.0.log", notMade = Narrow(logdetail::LogFolderPath()) +
                            "\\lyn_tessel_inst_4.9.0.log cannot be made ready for the platform installer, Error Code: 5";
@@ -115,6 +116,8 @@ TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
       {"links at the platform installer's, its capture's and the text log's names", written, "ln -s $V/vtnhidin.exe",
        madeFresh, "fresh: 0"},
       {"second names there", written, "ln $V/vtnhidin.exe", madeFresh, "fresh: 0"},
+      {"users' files there", vendors, "printf by-a-user >",
+       Owned(L"O:BU", L"4.9.0.log|4.9.0.etl|cmdout.txt", madeFresh), "fresh: 0"},
       {"the platform installer's log held open", "'" + held + "'", "touch", [&] {
          const UniqueFile open(CreateFileW((logdetail::LogFolderPath() + L"\\lyn_tessel_inst_4.9.0.log").c_str(),
                                            GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, OPEN_EXISTING, 0, 0));
@@ -128,18 +131,16 @@ TEST(PlantedFiles, NeverLeadAWriteADeletionOrARestoreElsewhere) {
        "printf secret >$V/empty/ORBPolicy.opg && ln -s $V/empty", UpgradeFix, refused},
       {"the older product's policy owned by users", "none", "true", Owned(L"O:BU", L"ORBPolicy.opg", UpgradeFix),
        refused},
-      {"the policy held a moment", "common/Norvale/LYN/Policy/LYNPolicy.opg",
-       "mkdir -p common/Norvale/LYN/Policy && printf current >", [&] {
-         static UniqueFile held;  // the product writing it, done by the first wait
-         held.reset(CreateFileW((common + names::kPolicyFile).c_str(), GENERIC_WRITE, 0, 0, OPEN_EXISTING, 0, 0));
-         ScopedSeam wait(policy_seams::sleep, +[](DWORD) { held.reset(); });
-         UpgradeFix();
-         InstallLog(L"backup: %s", Widen(ReadFileBytes(kBackup)).c_str());
-       }, "backup: current"},
       {"a service profile a second name", "common/QVMProfileForLYNService.xml", "ln $V/vtnhidin.exe",
        [] { InstallORBQVMService(0, 1); }, unopened},
-      {"restored through a folder link", "common/Norvale/LYN/Policy",
-       "printf policy >" + Unix(kBackup) + " && ln -s $V/empty", CopyPolicyBackup, notRestored},
+      {"held levels renamed meanwhile", "none", backup + "true", [&] {
+         static const std::wstring lyn = common + L"Norvale\\LYN", temp = lyn + L"\\Policy\\Temp";
+         ScopedSeam renaming(file_seams::beforeChange, +[] {
+           for (const std::wstring& level : {temp, lyn}) MoveFileW(level.c_str(), (level + L"2").c_str());
+         });
+         CopyPolicyBackup();
+         InstallLog(L"where they belong: %d", int(PathExists(temp) && PathExists(lyn + L"\\Policy\\LYNPolicy.opg")));
+       }, "where they belong: 1"},
       {"restored into a folder owned by users", Unix(kBackup), "printf policy >",
        Owned(L"O:BU", L"Norvale\\LYN\\Policy", CopyPolicyBackup), notRestored},
       {"a backup owned by the running account, not SYSTEM", Unix(kBackup), "cp $V/vtnhidin.exe",
